@@ -1,0 +1,122 @@
+// The program entry: the units come up in a fixed order, the guard admits one
+// instance per session, the hidden main window runs the message loop, and the
+// exit takes everything down again in reverse.
+#include <windows.h>
+
+#include <exception>
+#include <iterator>
+
+#include "app/Utils.ProhibitMultiExec.h"
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "framework/Styles.h"
+#include "ui/uMain.h"
+
+namespace {
+
+constexpr wchar_t KInstanceMutexName[] = L"AA05DFEB-EC0A-4439-A693-17DE4AEAEDE0";
+constexpr wchar_t KThemeName[] = L"Glow";
+
+constexpr int KExitOk = 0;
+constexpr int KExitLastChance = 1;
+constexpr int KExitInitialization = 217;
+
+// The units in initialisation order; finalisation runs in reverse. Units
+// whose sections do no work have null entries and keep their place.
+struct TUnit {
+    const wchar_t* Name;
+    void (*Initialize)();
+    void (*Finalize)();
+};
+
+constexpr TUnit KUnits[] = {
+    {L"Framework", fw::InitializeFrameworkUnit, fw::FinalizeFrameworkUnit},
+    {L"RasApi", nullptr, nullptr},
+    {L"Net.VPN.Win", nullptr, nullptr},
+    {L"PngImage", nullptr, nullptr},
+    {L"uAutoRun", nullptr, nullptr},
+    {L"uVersion", nullptr, nullptr},
+    {L"uConstants", nullptr, nullptr},
+    {L"uIniManager", nullptr, nullptr},
+    {L"uMain", nullptr, nullptr},
+    {L"Utils.ProhibitMultiExec", nullptr, nullptr},
+};
+
+// Finalises the first ACount units, newest first. Every unit is finalised
+// even when one fails; the first error is returned.
+std::exception_ptr FinalizeUnits(size_t ACount)
+{
+    std::exception_ptr first;
+    while (ACount > 0) {
+        const TUnit& unit = KUnits[--ACount];
+        if (!unit.Finalize) continue;
+        try {
+            unit.Finalize();
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    }
+    return first;
+}
+
+[[noreturn]] void Halt(int AExitCode, bool ARunReached)
+{
+    std::exception_ptr error;
+    if (ARunReached) {
+        try {
+            fw::Application->DestroyForms();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    }
+    std::exception_ptr finalError = FinalizeUnits(std::size(KUnits));
+    if (!error) error = finalError;
+    if (error) {
+        fw::ShowLastChanceBox(error);
+        AExitCode = KExitLastChance;
+    }
+    // Workers still waiting on a hand-off end with the process; nothing awaits them.
+    ExitProcess(static_cast<UINT>(AExitCode));
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    size_t initialized = 0;
+    try {
+        for (; initialized < std::size(KUnits); ++initialized)
+            if (KUnits[initialized].Initialize) KUnits[initialized].Initialize();
+    } catch (...) {
+        std::exception_ptr error = std::current_exception();
+        FinalizeUnits(initialized);
+        fw::ShowRuntimeErrorBox(KExitInitialization, fw::ExceptionAddress(error));
+        ExitProcess(KExitInitialization);
+    }
+
+    using namespace Utils::ProhibitMultiExec;
+    int exitCode = KExitOk;
+    bool runReached = false;
+    try {
+        // A refused start leaves at once; its handle closes with the process.
+        if (CreateInstanceMutex(KInstanceMutexName)) {
+            try {
+                fw::Application->Initialize();
+                fw::TStyleManager::TrySetStyle(KThemeName, true);
+                fw::Application->MainFormOnTaskBar = false;
+                fw::Application->ShowMainForm = false;
+                fw::Application->CreateForm(uMain::frmMain);
+                runReached = true;
+                fw::Application->Run();
+            } catch (...) {
+                ReleaseInstanceMutex();
+                throw;
+            }
+            ReleaseInstanceMutex();
+        }
+    } catch (...) {
+        fw::ShowLastChanceBox(std::current_exception());
+        exitCode = KExitLastChance;
+    }
+    Halt(exitCode, runReached);
+}

@@ -1,0 +1,230 @@
+#include "framework/Application.h"
+
+#include <objbase.h>
+
+#include <cwchar>
+
+#include "framework/Exceptions.h"
+#include "framework/Forms.h"
+
+namespace fw {
+
+TApplication* Application = nullptr;
+
+namespace {
+
+constexpr wchar_t KAppWindowClass[] = L"TApplication";
+
+std::wstring ModulePath(HMODULE AModule)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(AModule, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring FileNameOf(const std::wstring& APath)
+{
+    size_t slash = APath.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? APath : APath.substr(slash + 1);
+}
+
+std::wstring HexAddress(const void* AAddress)
+{
+    wchar_t buffer[17];
+    std::swprintf(buffer, 17, L"%016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(AAddress)));
+    return buffer;
+}
+
+} // namespace
+
+std::wstring ApplicationTitleFromPath(const std::wstring& APath)
+{
+    std::wstring title = FileNameOf(APath);
+    title = title.substr(0, title.find(L'.'));
+    if (title.size() > 1) CharLowerBuffW(title.data() + 1, static_cast<DWORD>(title.size() - 1));
+    return title;
+}
+
+std::wstring ExceptionBoxText(const std::exception_ptr& AError)
+{
+    std::wstring text = ExceptionMessage(AError);
+    if (!text.empty() && text.back() > L'.') text += L'.';
+    return text;
+}
+
+std::wstring LastChanceBoxText(const std::exception_ptr& AError)
+{
+    void* address = ExceptionAddress(AError);
+    HMODULE module = nullptr;
+    if (!address ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module))
+        module = nullptr;
+    std::wstring message = ExceptionMessage(AError);
+    std::wstring text = ExceptionClassName(AError);
+    text += L" がモジュール ";
+    text += FileNameOf(ModulePath(module));
+    text += L" の ";
+    text += HexAddress(address);
+    text += L" で発生しました。\r\n";
+    text += message;
+    if (message.empty() || message.back() != L'.') text += L'.';
+    text += L"\r\n";
+    return text;
+}
+
+std::wstring RuntimeErrorBoxText(int ACode, const void* AAddress)
+{
+    return L"Runtime error " + std::to_wstring(ACode) + L" at " + HexAddress(AAddress);
+}
+
+void ShowLastChanceBox(const std::exception_ptr& AError)
+{
+    MessageBoxW(nullptr, LastChanceBoxText(AError).c_str(), L"アプリケーションエラー",
+                MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+}
+
+void ShowRuntimeErrorBox(int ACode, const void* AAddress)
+{
+    MessageBoxW(nullptr, RuntimeErrorBoxText(ACode, AAddress).c_str(), L"Error", MB_OK | MB_TASKMODAL);
+}
+
+TApplication::TApplication()
+    : FTitle(ApplicationTitleFromPath(ModulePath(nullptr))),
+      FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON")),
+      FSync([this] { PostMessageW(Handle(), WM_NULL, 0, 0); })
+{
+    FWindow = std::make_unique<TMessageWindow>(
+        KAppWindowClass, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); },
+        WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr, FTitle.c_str());
+    if (FIcon) {
+        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
+        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(FIcon));
+    }
+}
+
+TApplication::~TApplication()
+{
+    DestroyForms();
+    if (FComInitialized) CoUninitialize();
+}
+
+void TApplication::Initialize()
+{
+    FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+}
+
+void TApplication::AdoptForm(std::unique_ptr<TForm> AForm)
+{
+    TForm* form = AForm.get();
+    FForms.push_back(std::move(AForm));
+    bool isMain = FMainForm == nullptr;
+    if (isMain) FMainForm = form;
+    try {
+        form->DoCreate();
+    } catch (...) {
+        // A form whose creation failed is destroyed at once, as if never made.
+        if (isMain) FMainForm = nullptr;
+        DestroyForm(form);
+        throw;
+    }
+}
+
+void TApplication::DestroyForm(TForm* AForm)
+{
+    for (auto it = FForms.begin(); it != FForms.end(); ++it) {
+        if (it->get() != AForm) continue;
+        std::unique_ptr<TForm> form = std::move(*it);
+        FForms.erase(it);
+        if (FMainForm == AForm) FMainForm = nullptr;
+        form->DoDestroy();
+        return;
+    }
+}
+
+void TApplication::DestroyForms()
+{
+    while (!FForms.empty()) DestroyForm(FForms.back().get());
+}
+
+bool TApplication::HandleMessage()
+{
+    MSG msg;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    if (msg.message == WM_QUIT) {
+        FTerminated = true;
+        return true;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    return true;
+}
+
+void TApplication::Run()
+{
+    if (ShowMainForm && FMainForm) ShowWindow(FMainForm->Handle(), SW_SHOW);
+    while (!FTerminated) {
+        if (HandleMessage()) continue;
+        if (!CheckSynchronize()) WaitMessage();
+    }
+}
+
+void TApplication::ProcessMessages()
+{
+    while (!FTerminated && HandleMessage()) {
+    }
+}
+
+void TApplication::Terminate()
+{
+    PostQuitMessage(0);
+}
+
+void TApplication::HandleException(const std::exception_ptr& AError)
+{
+    if (!IsAbort(AError)) ShowException(AError);
+}
+
+void TApplication::ShowException(const std::exception_ptr& AError)
+{
+    MessageBoxW(Handle(), ExceptionBoxText(AError).c_str(), FTitle.c_str(), MB_OK | MB_ICONSTOP);
+}
+
+void TApplication::Synchronize(const std::function<void()>& AProc)
+{
+    FSync.Synchronize(AProc);
+}
+
+bool TApplication::CheckSynchronize()
+{
+    return FSync.CheckSynchronize();
+}
+
+bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM, LRESULT& AResult)
+{
+    if (AMsg == WM_NULL) {
+        CheckSynchronize();
+        AResult = 0;
+        return true;
+    }
+    return false;
+}
+
+void InitializeFrameworkUnit()
+{
+    Application = new TApplication();
+}
+
+void FinalizeFrameworkUnit()
+{
+    delete Application;
+    Application = nullptr;
+}
+
+} // namespace fw

@@ -1,0 +1,101 @@
+#pragma once
+// The application object: the hidden top-level window that stands for the
+// program, the message loop with its idle step, the hand-off of worker
+// requests to this thread, and the reporting of exceptions.
+#include <windows.h>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Classes.h"
+#include "framework/Handles.h"
+#include "framework/SyncQueue.h"
+#include "framework/Window.h"
+
+namespace fw {
+
+class TForm;
+
+class TApplication : public TComponent {
+public:
+    TApplication();
+    ~TApplication() override;
+
+    HWND Handle() const noexcept { return FWindow->Handle(); }
+    HICON Icon() const noexcept { return FIcon; }
+    const std::wstring& Title() const noexcept { return FTitle; }
+    TForm* MainForm() const noexcept { return FMainForm; }
+    bool Terminated() const noexcept { return FTerminated; }
+
+    bool MainFormOnTaskBar = true;
+    bool ShowMainForm = true;
+
+    void Initialize();
+
+    // Creates a form owned by this object; the first one becomes the main form.
+    template <typename T>
+    void CreateForm(T*& AReference)
+    {
+        auto form = std::make_unique<T>(*this);
+        AReference = form.get();
+        AdoptForm(std::move(form));
+    }
+
+    void Run();
+    void Terminate();
+    void ProcessMessages();
+
+    // Destroys every form this object owns, newest first.
+    void DestroyForms();
+    // Destroys one form this object owns (a released dialog).
+    void DestroyForm(TForm* AForm);
+
+    void HandleException(const std::exception_ptr& AError);
+    void ShowException(const std::exception_ptr& AError);
+
+    // Worker side of the hand-off queue: runs AProc on this object's thread
+    // and returns when it has run there, re-throwing what it threw.
+    void Synchronize(const std::function<void()>& AProc);
+    // UI side: runs the queued worker requests; true when any ran.
+    bool CheckSynchronize();
+
+private:
+    void AdoptForm(std::unique_ptr<TForm> AForm);
+    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
+    bool HandleMessage();
+
+    std::wstring FTitle;
+    HICON FIcon = nullptr; // a shared resource icon: not destroyed
+    TSyncQueue FSync;
+    std::unique_ptr<TMessageWindow> FWindow;
+    std::vector<std::unique_ptr<TForm>> FForms;
+    TForm* FMainForm = nullptr;
+    bool FTerminated = false;
+    bool FComInitialized = false;
+};
+
+// The process's application object; exists from the framework's unit
+// initialisation to its finalisation.
+extern TApplication* Application;
+
+void InitializeFrameworkUnit();
+void FinalizeFrameworkUnit();
+
+// The application title rule: the executable's file name without its folder,
+// cut at its first ".", every character after the first in lower case.
+std::wstring ApplicationTitleFromPath(const std::wstring& APath);
+
+// The texts of the three failure boxes.
+std::wstring ExceptionBoxText(const std::exception_ptr& AError);
+std::wstring LastChanceBoxText(const std::exception_ptr& AError);
+std::wstring RuntimeErrorBoxText(int ACode, const void* AAddress);
+
+// Shows the last-chance box for AError (task-modal, OK, stop icon).
+void ShowLastChanceBox(const std::exception_ptr& AError);
+// Shows the run-time's error box for an exception in unit initialisation.
+void ShowRuntimeErrorBox(int ACode, const void* AAddress);
+
+} // namespace fw

@@ -1,0 +1,309 @@
+#include "framework/Menus.h"
+
+#include <algorithm>
+
+#include "framework/Dpi.h"
+#include "framework/Exceptions.h"
+#include "framework/Styles.h"
+
+namespace fw {
+
+namespace {
+
+wchar_t UpperChar(wchar_t AChar) noexcept
+{
+    CharUpperBuffW(&AChar, 1);
+    return AChar;
+}
+
+} // namespace
+
+// ---- TMenuItem ----
+
+void TMenuItem::SetCaption(const std::wstring& ACaption)
+{
+    if (ACaption == FCaption) return;
+    FCaption = ACaption;
+    Changed();
+}
+
+void TMenuItem::SetVisible(bool AVisible)
+{
+    if (AVisible == FVisible) return;
+    FVisible = AVisible;
+    Changed();
+}
+
+void TMenuItem::SetEnabled(bool AEnabled)
+{
+    if (AEnabled == FEnabled) return;
+    FEnabled = AEnabled;
+    Changed();
+}
+
+void TMenuItem::SetChecked(bool AChecked)
+{
+    if (AChecked == FChecked) return;
+    FChecked = AChecked;
+    Changed();
+}
+
+wchar_t TMenuItem::AccessKey() const noexcept
+{
+    for (size_t i = 0; i + 1 < FCaption.size(); ++i) {
+        if (FCaption[i] != L'&') continue;
+        if (FCaption[i + 1] == L'&') {
+            ++i; // "&&" is a literal ampersand
+            continue;
+        }
+        return UpperChar(FCaption[i + 1]);
+    }
+    return 0;
+}
+
+void TMenuItem::Click()
+{
+    if (OnClick) OnClick(this);
+}
+
+void TMenuItem::Changed()
+{
+    if (FMenu) FMenu->Changed();
+}
+
+// ---- TPopupMenu ----
+
+namespace {
+
+constexpr int KGutter = 24;     // check-mark column, at 96 DPI
+constexpr int KRightPad = 20;
+constexpr int KMinHeight = 22;
+constexpr int KLineHeight = 9;
+
+} // namespace
+
+TPopupMenu::TPopupMenu()
+{
+    FWindow = std::make_unique<TMessageWindow>(
+        L"TPopupList", [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); });
+    FHandle.Reset(CreatePopupMenu());
+    if (!FHandle) throw EOSError(SysErrorMessage(GetLastError()));
+}
+
+TPopupMenu::~TPopupMenu() = default;
+
+int TPopupMenu::IndexOf(const TMenuItem* AItem) const noexcept
+{
+    for (size_t i = 0; i < FItems.size(); ++i)
+        if (FItems[i].get() == AItem) return static_cast<int>(i);
+    return -1;
+}
+
+TMenuItem* TPopupMenu::Insert(int AIndex, std::unique_ptr<TMenuItem> AItem)
+{
+    TMenuItem* item = AItem.get();
+    item->FMenu = this;
+    item->FCommand = FNextCommand++;
+    AIndex = std::clamp(AIndex, 0, Count());
+    FItems.insert(FItems.begin() + AIndex, std::move(AItem));
+    Changed();
+    return item;
+}
+
+void TPopupMenu::Move(TMenuItem* AItem, int AIndex)
+{
+    int from = IndexOf(AItem);
+    if (from < 0) return;
+    std::unique_ptr<TMenuItem> item = std::move(FItems[static_cast<size_t>(from)]);
+    FItems.erase(FItems.begin() + from);
+    AIndex = std::clamp(AIndex, 0, Count());
+    FItems.insert(FItems.begin() + AIndex, std::move(item));
+    Changed();
+}
+
+HMENU TPopupMenu::Handle()
+{
+    if (FDirty) Rebuild();
+    return FHandle.Get();
+}
+
+void TPopupMenu::Changed()
+{
+    // While the menu is open the user must see changes at once; otherwise
+    // they are applied in one go when it is next shown.
+    FDirty = true;
+    if (FTracking) Rebuild();
+}
+
+void TPopupMenu::Rebuild()
+{
+    FDirty = false;
+    HMENU menu = FHandle.Get();
+    while (GetMenuItemCount(menu) > 0) RemoveMenu(menu, 0, MF_BYPOSITION);
+
+    const TStyle* style = TStyleManager::ActiveStyle();
+    UINT position = 0;
+    for (const auto& item : FItems) {
+        if (!item->Visible()) continue;
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_DATA;
+        info.fType = (item->IsLine() ? MFT_SEPARATOR : MFT_STRING) | (style ? MFT_OWNERDRAW : 0);
+        info.fState = (item->Enabled() ? MFS_ENABLED : MFS_DISABLED) | (item->Checked() ? MFS_CHECKED : 0);
+        info.wID = item->Command();
+        info.dwItemData = reinterpret_cast<ULONG_PTR>(item.get());
+        if (!item->IsLine()) {
+            info.fMask |= MIIM_STRING;
+            info.dwTypeData = const_cast<wchar_t*>(item->Caption().c_str());
+        }
+        InsertMenuItemW(menu, position++, TRUE, &info);
+    }
+
+    FBackground.Reset(style ? CreateSolidBrush(style->Color(TStyleColor::MenuBackground)) : nullptr);
+    MENUINFO menuInfo{};
+    menuInfo.cbSize = sizeof(menuInfo);
+    menuInfo.fMask = MIM_BACKGROUND;
+    menuInfo.hbrBack = FBackground.Get();
+    SetMenuInfo(menu, &menuInfo);
+}
+
+void TPopupMenu::Popup(int AX, int AY)
+{
+    if (OnPopup) OnPopup(this);
+    HMENU menu = Handle();
+    FTracking = true;
+    TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, AX, AY, Window(), nullptr);
+    FTracking = false;
+    // Lets the menu close properly when the owner was not the foreground window.
+    PostMessageW(Window(), WM_NULL, 0, 0);
+}
+
+TMenuItem* TPopupMenu::FindCommand(UINT ACommand) const noexcept
+{
+    for (const auto& item : FItems)
+        if (item->Command() == ACommand) return item.get();
+    return nullptr;
+}
+
+bool TPopupMenu::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+{
+    switch (AMsg) {
+    case WM_COMMAND:
+        if (HIWORD(AWParam) == 0) {
+            if (TMenuItem* item = FindCommand(LOWORD(AWParam))) item->Click();
+            AResult = 0;
+            return true;
+        }
+        return false;
+    case WM_MEASUREITEM: {
+        auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(ALParam);
+        if (measure->CtlType != ODT_MENU) return false;
+        MeasureItem(*measure);
+        AResult = TRUE;
+        return true;
+    }
+    case WM_DRAWITEM: {
+        auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(ALParam);
+        if (draw->CtlType != ODT_MENU) return false;
+        DrawItem(*draw);
+        AResult = TRUE;
+        return true;
+    }
+    case WM_MENUCHAR:
+        AResult = MenuChar(static_cast<wchar_t>(LOWORD(AWParam)), reinterpret_cast<HMENU>(ALParam));
+        return true;
+    default:
+        return false;
+    }
+}
+
+HFONT TPopupMenu::MenuFont(UINT ADpi)
+{
+    if (!FFont || FFontDpi != ADpi) {
+        NONCLIENTMETRICSW metrics = NonClientMetricsForDpi(ADpi);
+        FFont.Reset(CreateFontIndirectW(&metrics.lfMenuFont));
+        FFontDpi = ADpi;
+    }
+    return FFont.Get();
+}
+
+void TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& AMeasure)
+{
+    auto* item = reinterpret_cast<TMenuItem*>(AMeasure.itemData);
+    UINT dpi = WindowDpi(Window());
+    if (!item || item->IsLine()) {
+        AMeasure.itemWidth = 0;
+        AMeasure.itemHeight = static_cast<UINT>(ScaleForDpi(KLineHeight, dpi));
+        return;
+    }
+    TWindowDC dc(Window());
+    TSelectObject font(dc.Get(), MenuFont(dpi));
+    RECT text{};
+    DrawTextW(dc.Get(), item->Caption().c_str(), -1, &text, DT_SINGLELINE | DT_CALCRECT);
+    // The system adds the width of its own check-mark column to ours.
+    AMeasure.itemWidth = static_cast<UINT>(ScaleForDpi(KGutter + KRightPad, dpi) + (text.right - text.left) -
+                                           GetSystemMetrics(SM_CXMENUCHECK));
+    AMeasure.itemHeight = static_cast<UINT>(std::max<int>(ScaleForDpi(KMinHeight, dpi), text.bottom - text.top + ScaleForDpi(6, dpi)));
+}
+
+void TPopupMenu::DrawItem(const DRAWITEMSTRUCT& ADraw)
+{
+    const TStyle* style = TStyleManager::ActiveStyle();
+    auto* item = reinterpret_cast<TMenuItem*>(ADraw.itemData);
+    if (!style || !item) return;
+    UINT dpi = WindowDpi(Window());
+    HDC dc = ADraw.hDC;
+    RECT r = ADraw.rcItem;
+    bool disabled = (ADraw.itemState & (ODS_DISABLED | ODS_GRAYED)) != 0;
+    bool selected = (ADraw.itemState & ODS_SELECTED) != 0 && !disabled && !item->IsLine();
+
+    TBrushHandle back(CreateSolidBrush(style->Color(selected ? TStyleColor::MenuHighlight : TStyleColor::MenuBackground)));
+    FillRect(dc, &r, back.Get());
+
+    int gutter = ScaleForDpi(KGutter, dpi);
+    if (item->IsLine()) {
+        RECT line{r.left + gutter / 2, (r.top + r.bottom) / 2, r.right - gutter / 2, (r.top + r.bottom) / 2 + std::max(1, ScaleForDpi(1, dpi))};
+        TBrushHandle pen(CreateSolidBrush(style->Color(TStyleColor::MenuSeparator)));
+        FillRect(dc, &line, pen.Get());
+        return;
+    }
+
+    COLORREF text = style->Color(disabled   ? TStyleColor::MenuDisabledText
+                                 : selected ? TStyleColor::MenuHighlightText
+                                            : TStyleColor::MenuText);
+    if (ADraw.itemState & ODS_CHECKED) {
+        // A tick drawn with a pen scales cleanly at every DPI.
+        int cx = r.left + gutter / 2, cy = (r.top + r.bottom) / 2;
+        int u = std::max(1, ScaleForDpi(3, dpi));
+        TPenHandle pen(CreatePen(PS_SOLID, std::max(2, ScaleForDpi(2, dpi)),
+                                 selected || disabled ? text : style->Color(TStyleColor::MenuCheck)));
+        TSelectObject selectPen(dc, pen.Get());
+        POINT tick[3] = {{cx - 2 * u, cy}, {cx - u / 2, cy + 3 * u / 2}, {cx + 2 * u, cy - 3 * u / 2}};
+        Polyline(dc, tick, 3);
+    }
+
+    TSelectObject font(dc, MenuFont(dpi));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, text);
+    RECT textRect{r.left + gutter, r.top, r.right - ScaleForDpi(KRightPad, dpi) / 2, r.bottom};
+    UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT | ((ADraw.itemState & ODS_NOACCEL) ? DT_HIDEPREFIX : 0);
+    DrawTextW(dc, item->Caption().c_str(), -1, &textRect, format);
+}
+
+LRESULT TPopupMenu::MenuChar(wchar_t AChar, HMENU AMenu)
+{
+    wchar_t key = UpperChar(AChar);
+    int count = GetMenuItemCount(AMenu);
+    for (int position = 0; position < count; ++position) {
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_DATA | MIIM_STATE;
+        if (!GetMenuItemInfoW(AMenu, static_cast<UINT>(position), TRUE, &info)) continue;
+        auto* item = reinterpret_cast<TMenuItem*>(info.dwItemData);
+        if (item && !(info.fState & MFS_DISABLED) && item->AccessKey() == key)
+            return MAKELRESULT(position, MNC_EXECUTE);
+    }
+    return MAKELRESULT(0, MNC_IGNORE);
+}
+
+} // namespace fw

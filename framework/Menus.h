@@ -1,0 +1,96 @@
+#pragma once
+// Popup menus whose items are objects: the HMENU is rebuilt from the visible
+// items whenever an item changes, so hidden items simply are not in it. Under
+// an active theme the items are drawn by us in the theme's colours.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/Classes.h"
+#include "framework/Handles.h"
+#include "framework/Window.h"
+
+namespace fw {
+
+class TPopupMenu;
+
+class TMenuItem : public TComponent {
+public:
+    explicit TMenuItem(std::wstring ACaption = L"") : FCaption(std::move(ACaption)) {}
+
+    const std::wstring& Caption() const noexcept { return FCaption; }
+    void SetCaption(const std::wstring& ACaption);
+    bool Visible() const noexcept { return FVisible; }
+    void SetVisible(bool AVisible);
+    bool Enabled() const noexcept { return FEnabled; }
+    void SetEnabled(bool AEnabled);
+    bool Checked() const noexcept { return FChecked; }
+    void SetChecked(bool AChecked);
+    bool IsLine() const noexcept { return FCaption == L"-"; }
+    // The access key: the character after a single "&", upper-cased; 0 if none.
+    wchar_t AccessKey() const noexcept;
+
+    TNotifyEvent OnClick;
+    void Click();
+
+    UINT Command() const noexcept { return FCommand; }
+
+private:
+    friend class TPopupMenu;
+    void Changed();
+
+    std::wstring FCaption;
+    bool FVisible = true, FEnabled = true, FChecked = false;
+    TPopupMenu* FMenu = nullptr;
+    UINT FCommand = 0;
+};
+
+class TPopupMenu : public TComponent {
+public:
+    TPopupMenu();
+    ~TPopupMenu() override;
+
+    int Count() const noexcept { return static_cast<int>(FItems.size()); }
+    TMenuItem* Items(int AIndex) const noexcept { return FItems[static_cast<size_t>(AIndex)].get(); }
+    int IndexOf(const TMenuItem* AItem) const noexcept;
+    TMenuItem* Add(std::unique_ptr<TMenuItem> AItem) { return Insert(Count(), std::move(AItem)); }
+    TMenuItem* Insert(int AIndex, std::unique_ptr<TMenuItem> AItem);
+    // Moves an item of this menu to AIndex among the items.
+    void Move(TMenuItem* AItem, int AIndex);
+
+    bool AutoPopup = true;
+    TComponent* PopupComponent = nullptr;
+    TNotifyEvent OnPopup;
+
+    // Raises OnPopup, then shows the menu at a screen point until it closes.
+    void Popup(int AX, int AY);
+
+    // The menu as the system sees it, brought up to date first.
+    HMENU Handle();
+    HWND Window() const noexcept { return FWindow->Handle(); }
+
+private:
+    friend class TMenuItem;
+    void Changed();
+    void Rebuild();
+    TMenuItem* FindCommand(UINT ACommand) const noexcept;
+    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
+    void MeasureItem(MEASUREITEMSTRUCT& AMeasure);
+    void DrawItem(const DRAWITEMSTRUCT& ADraw);
+    LRESULT MenuChar(wchar_t AChar, HMENU AMenu);
+    HFONT MenuFont(UINT ADpi);
+
+    std::vector<std::unique_ptr<TMenuItem>> FItems;
+    std::unique_ptr<TMessageWindow> FWindow;
+    TMenuHandle FHandle;
+    TBrushHandle FBackground;
+    TFontHandle FFont;
+    UINT FFontDpi = 0;
+    UINT FNextCommand = 1;
+    bool FDirty = true;
+    bool FTracking = false;
+};
+
+} // namespace fw

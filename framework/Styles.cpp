@@ -1,0 +1,180 @@
+#include "framework/Styles.h"
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "framework/Application.h"
+#include "framework/Text.h"
+
+namespace fw {
+
+namespace {
+
+constexpr std::array<std::string_view, static_cast<size_t>(TStyleColor::Count)> KStyleColorKeys = {
+    "Window", "WindowText", "MenuBackground", "MenuText", "MenuHighlight", "MenuHighlightText",
+    "MenuDisabledText", "MenuSeparator", "MenuCheck", "ButtonFace", "ButtonText", "ButtonHover", "Border"};
+
+constexpr wchar_t KStyleResourceType[] = L"TWSTYLE";
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    return s;
+}
+
+std::optional<COLORREF> ParseColor(std::string_view s)
+{
+    if (s.size() != 7 || s[0] != '#') return std::nullopt;
+    unsigned v = 0;
+    for (char c : s.substr(1)) {
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) return std::nullopt;
+        v = v * 16 + static_cast<unsigned>(d);
+    }
+    return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
+
+struct TRegistry {
+    bool Registered = false;
+    std::vector<TStyle> Styles;
+    std::optional<TStyle> Active;
+};
+
+// Theme state is the framework's own process-wide style manager.
+TRegistry& Registry()
+{
+    static TRegistry registry;
+    return registry;
+}
+
+bool SameName(const std::wstring& A, const std::wstring& B)
+{
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, A.c_str(), static_cast<int>(A.size()), B.c_str(),
+                          static_cast<int>(B.size())) == CSTR_EQUAL;
+}
+
+std::optional<TStyle> LoadStyleResource(HMODULE AModule, const wchar_t* AName)
+{
+    HRSRC info = FindResourceW(AModule, AName, KStyleResourceType);
+    HGLOBAL data = info ? LoadResource(AModule, info) : nullptr;
+    const void* bytes = data ? LockResource(data) : nullptr;
+    if (!bytes) return std::nullopt;
+    return ParseStyle({static_cast<const char*>(bytes), SizeofResource(AModule, info)});
+}
+
+std::wstring ResourceName(const wchar_t* AName)
+{
+    return IS_INTRESOURCE(AName) ? L"#" + std::to_wstring(reinterpret_cast<uintptr_t>(AName)) : std::wstring(AName);
+}
+
+void RegisterStyles(TRegistry& ARegistry)
+{
+    HMODULE module = GetModuleHandleW(nullptr);
+    std::vector<std::wstring> names;
+    EnumResourceNamesW(
+        module, KStyleResourceType,
+        [](HMODULE, LPCWSTR, LPWSTR AName, LONG_PTR AParam) -> BOOL {
+            reinterpret_cast<std::vector<std::wstring>*>(AParam)->push_back(ResourceName(AName));
+            return TRUE;
+        },
+        reinterpret_cast<LONG_PTR>(&names));
+    ARegistry.Registered = true;
+    std::wstring failed;
+    for (const std::wstring& name : names) {
+        if (auto style = LoadStyleResource(module, name.c_str()))
+            ARegistry.Styles.push_back(std::move(*style));
+        else if (failed.empty())
+            failed = name;
+    }
+    if (!failed.empty()) throw EStyleError(L"スタイル リソース '" + failed + L"' を読み込めません");
+}
+
+void ShowNotFoundBox(const std::wstring& AName)
+{
+    std::wstring text = TStyleManager::NotFoundText(AName);
+    std::wstring title = Application ? Application->Title() : std::wstring();
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof(config);
+    config.hwndParent = Application ? Application->Handle() : nullptr;
+    config.dwCommonButtons = TDCBF_CLOSE_BUTTON;
+    config.pszWindowTitle = title.c_str();
+    config.pszMainIcon = TD_ERROR_ICON;
+    config.pszContent = text.c_str();
+    TaskDialogIndirect(&config, nullptr, nullptr, nullptr);
+}
+
+} // namespace
+
+std::optional<TStyle> ParseStyle(std::string_view AText)
+{
+    if (AText.size() >= 3 && AText.substr(0, 3) == "\xEF\xBB\xBF") AText.remove_prefix(3);
+    TStyle style;
+    bool magic = false, named = false;
+    std::array<bool, KStyleColorKeys.size()> seen{};
+    while (!AText.empty()) {
+        size_t end = AText.find_first_of("\r\n");
+        std::string_view line = Trim(AText.substr(0, end));
+        AText.remove_prefix(end == std::string_view::npos ? AText.size() : end + 1);
+        if (line.empty() || line[0] == ';') continue;
+        if (!magic) {
+            if (line != "TWSTYLE 1") return std::nullopt;
+            magic = true;
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (eq == std::string_view::npos) return std::nullopt;
+        std::string_view key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+        if (key == "Name") {
+            if (value.empty()) return std::nullopt;
+            style.Name = Utf8ToWide(value);
+            named = true;
+            continue;
+        }
+        size_t i = 0;
+        while (i < KStyleColorKeys.size() && KStyleColorKeys[i] != key) ++i;
+        if (i == KStyleColorKeys.size()) return std::nullopt;
+        auto color = ParseColor(value);
+        if (!color) return std::nullopt;
+        style.Colors[i] = *color;
+        seen[i] = true;
+    }
+    for (bool s : seen)
+        if (!s) return std::nullopt;
+    if (!magic || !named) return std::nullopt;
+    return style;
+}
+
+bool TStyleManager::TrySetStyle(const std::wstring& AName, bool AShowErrorMessage)
+{
+    TRegistry& registry = Registry();
+    if (!registry.Registered) RegisterStyles(registry);
+    if (registry.Active && SameName(registry.Active->Name, AName)) return true;
+    for (const TStyle& style : registry.Styles) {
+        if (SameName(style.Name, AName)) {
+            registry.Active = style;
+            return true;
+        }
+    }
+    if (AShowErrorMessage) ShowNotFoundBox(AName);
+    return false;
+}
+
+const TStyle* TStyleManager::ActiveStyle() noexcept
+{
+    auto& active = Registry().Active;
+    return active ? &*active : nullptr;
+}
+
+void TStyleManager::Reset() noexcept
+{
+    Registry() = TRegistry{};
+}
+
+std::wstring TStyleManager::NotFoundText(const std::wstring& AName)
+{
+    return L"スタイル '" + AName + L"' が見つかりません";
+}
+
+} // namespace fw

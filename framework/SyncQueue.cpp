@@ -1,0 +1,42 @@
+#include "framework/SyncQueue.h"
+
+namespace fw {
+
+void TSyncQueue::Synchronize(const std::function<void()>& AProc)
+{
+    TRequest request{&AProc, nullptr, false};
+    {
+        std::lock_guard guard(FLock);
+        FQueue.push_back(&request);
+    }
+    FWake();
+    std::unique_lock guard(FLock);
+    FDone.wait(guard, [&] { return request.Done; });
+    if (request.Error) std::rethrow_exception(request.Error);
+}
+
+bool TSyncQueue::CheckSynchronize()
+{
+    std::deque<TRequest*> batch;
+    {
+        std::lock_guard guard(FLock);
+        batch.swap(FQueue);
+    }
+    for (TRequest* request : batch) {
+        std::exception_ptr error;
+        try {
+            (*request->Proc)();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard guard(FLock);
+            request->Error = error;
+            request->Done = true;
+        }
+        FDone.notify_all();
+    }
+    return !batch.empty();
+}
+
+} // namespace fw

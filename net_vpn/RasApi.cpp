@@ -1,0 +1,114 @@
+#include "net_vpn/RasApi.h"
+
+#include "framework/Handles.h"
+
+namespace RasApi {
+
+namespace {
+
+using TEnumEntries = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, TRasEntryNameW*, LPDWORD, LPDWORD);
+using TGetEntryProperties = DWORD(WINAPI*)(LPCWSTR, LPCWSTR, RASENTRYW*, LPDWORD, LPBYTE, LPDWORD);
+using TGetEntryDialParams = DWORD(WINAPI*)(LPCWSTR, RASDIALPARAMSW*, LPBOOL);
+using TDial = DWORD(WINAPI*)(void*, LPCWSTR, RASDIALPARAMSW*, DWORD, void*, HRASCONN*);
+using THangUp = DWORD(WINAPI*)(HRASCONN);
+using TEnumConnections = DWORD(WINAPI*)(TRasConnW*, LPDWORD, LPDWORD);
+using TGetConnectStatus = DWORD(WINAPI*)(HRASCONN, RASCONNSTATUSW*);
+
+// The library is loaded once, on first use, from system32 only, so a DLL
+// planted beside the executable can never stand in for the service.
+struct TBinding {
+    fw::TModuleHandle Module{LoadLibraryExW(L"rasapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)};
+
+    template <typename T>
+    T Proc(const char* AName) const noexcept
+    {
+        return Module ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Module.Get(), AName))) : nullptr;
+    }
+
+    TEnumEntries EnumEntries = Proc<TEnumEntries>("RasEnumEntriesW");
+    TGetEntryProperties GetEntryProperties = Proc<TGetEntryProperties>("RasGetEntryPropertiesW");
+    TGetEntryDialParams GetEntryDialParams = Proc<TGetEntryDialParams>("RasGetEntryDialParamsW");
+    TDial Dial = Proc<TDial>("RasDialW");
+    THangUp HangUp = Proc<THangUp>("RasHangUpW");
+    TEnumConnections EnumConnections = Proc<TEnumConnections>("RasEnumConnectionsW");
+    TGetConnectStatus GetConnectStatus = Proc<TGetConnectStatus>("RasGetConnectStatusW");
+};
+
+const TBinding& Binding()
+{
+    static const TBinding binding;
+    return binding;
+}
+
+template <typename TFn, typename... TArgs>
+DWORD Call(TFn AFn, TArgs... AArgs)
+{
+    return AFn ? AFn(AArgs...) : ERROR_PROC_NOT_FOUND;
+}
+
+template <typename TRecord, typename TEnum>
+std::vector<TRecord> TwoCallEnumeration(TEnum AEnum)
+{
+    DWORD size = 0, count = 0;
+    if (AEnum(nullptr, &size, &count) != ERROR_BUFFER_TOO_SMALL) return {};
+    // The reported size is not trusted; the count decides the allocation.
+    std::vector<TRecord> records(count);
+    if (records.empty()) return {};
+    records[0].dwSize = sizeof(TRecord);
+    size = static_cast<DWORD>(count * sizeof(TRecord));
+    if (AEnum(records.data(), &size, &count) != 0) return {};
+    return records;
+}
+
+} // namespace
+
+DWORD RasEnumEntriesW(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize, LPDWORD ACount)
+{
+    return Call(Binding().EnumEntries, AReserved, APhonebook, AEntries, ASize, ACount);
+}
+
+DWORD RasGetEntryPropertiesW(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
+                             LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize)
+{
+    return Call(Binding().GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize, ADeviceInfo, ADeviceInfoSize);
+}
+
+DWORD RasGetEntryDialParamsW(LPCWSTR APhonebook, RASDIALPARAMSW* AParams, LPBOOL AHasPassword)
+{
+    return Call(Binding().GetEntryDialParams, APhonebook, AParams, AHasPassword);
+}
+
+DWORD RasDialW(void* AExtensions, LPCWSTR APhonebook, RASDIALPARAMSW* AParams, DWORD ANotifierType, void* ANotifier,
+               HRASCONN* AConnection)
+{
+    return Call(Binding().Dial, AExtensions, APhonebook, AParams, ANotifierType, ANotifier, AConnection);
+}
+
+DWORD RasHangUpW(HRASCONN AConnection)
+{
+    return Call(Binding().HangUp, AConnection);
+}
+
+DWORD RasEnumConnectionsW(TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount)
+{
+    return Call(Binding().EnumConnections, AConnections, ASize, ACount);
+}
+
+DWORD RasGetConnectStatusW(HRASCONN AConnection, RASCONNSTATUSW* AStatus)
+{
+    return Call(Binding().GetConnectStatus, AConnection, AStatus);
+}
+
+std::vector<TRasEntryNameW> EnumEntries()
+{
+    return TwoCallEnumeration<TRasEntryNameW>([](TRasEntryNameW* AArray, LPDWORD ASize, LPDWORD ACount) {
+        return RasEnumEntriesW(nullptr, nullptr, AArray, ASize, ACount);
+    });
+}
+
+std::vector<TRasConnW> EnumConnections()
+{
+    return TwoCallEnumeration<TRasConnW>(RasEnumConnectionsW);
+}
+
+} // namespace RasApi

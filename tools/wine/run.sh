@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs a Windows executable of this build under Wine, in the build's own prefix.
+# Usage: run.sh --build BUILD_DIR program.exe [args...]
+# ctest uses it as the cross-compiling emulator.
+set -euo pipefail
+[ "${1:-}" = --build ] || { echo "usage: $0 --build DIR exe [args]" >&2; exit 2; }
+build=$2
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
+wine_ensure_prefix "$build"
+if [ -z "${DISPLAY:-}" ]; then
+  # No display and no session around us: use the build's own Xvfb, started once.
+  if [ -f "$build/wine/display" ] && kill -0 "$(cut -d' ' -f2 "$build/wine/display")" 2>/dev/null; then
+    DISPLAY=$(cut -d' ' -f1 "$build/wine/display"); export DISPLAY
+  else
+    xvfb_start
+    echo "$DISPLAY $XVFB_PID" >"$build/wine/display"
+  fi
+fi
+export WINEPREFIX=$build/wine/prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=$WINE_OVERRIDES
+exec "$WINE_BIN" "$@"
