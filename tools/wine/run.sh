@@ -19,4 +19,12 @@ if [ -z "${DISPLAY:-}" ]; then
   fi
 fi
 export WINEPREFIX=$build/wine/prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=$WINE_OVERRIDES
-exec "$WINE_BIN" "$@"
+# Wine's background services may inherit our output handles and outlive the
+# program; a pipe to the caller would then never close. Go through files.
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+rc=0
+"$WINE_BIN" "$@" >"$out" 2>"$err" </dev/null || rc=$?
+cat "$out"
+cat "$err" >&2
+exit $rc

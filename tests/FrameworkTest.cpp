@@ -1,0 +1,342 @@
+// The widget layer: the hand-off queue, the failure boxes, themes, the tray
+// icon as the shell sees it, and the menus' keyboard handling.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "framework/ImgList.h"
+#include "framework/Menus.h"
+#include "framework/Styles.h"
+#include "framework/SyncQueue.h"
+#include "framework/TrayIcon.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using namespace fw;
+using namespace std::chrono_literals;
+
+// ---- the hand-off queue ----
+
+TEST(SyncQueue, RunsRequestsInTheOrderHandedOverAndWorkersWaitForThem)
+{
+    std::atomic<int> wakes{0};
+    TSyncQueue queue([&] { ++wakes; });
+    std::vector<int> order;
+    std::atomic<int> returned{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i) {
+        workers.emplace_back([&, i] {
+            queue.Synchronize([&, i] { order.push_back(i); });
+            ++returned;
+        });
+        // Each worker has queued before the next starts: one wake-up each.
+        while (wakes.load() != i + 1) std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(returned.load(), 0) << "a worker went on before its request ran";
+    EXPECT_TRUE(queue.CheckSynchronize());
+    for (auto& w : workers) w.join();
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(returned.load(), 3);
+    EXPECT_FALSE(queue.CheckSynchronize());
+}
+
+TEST(SyncQueue, AnExceptionIsRaisedAgainInTheWorkerNotOnTheUIThread)
+{
+    std::atomic<bool> queued{false};
+    TSyncQueue queue([&] { queued = true; });
+    std::wstring caught;
+    std::thread worker([&] {
+        try {
+            queue.Synchronize([] { throw Exception(L"boom"); });
+        } catch (const Exception& e) {
+            caught = e.Message();
+        }
+    });
+    while (!queued) std::this_thread::yield();
+    EXPECT_NO_THROW(queue.CheckSynchronize());
+    worker.join();
+    EXPECT_EQ(caught, L"boom");
+}
+
+TEST(SyncQueue, RequestsRunInsideAnOpenMenusLoop)
+{
+    TPopupMenu menu;
+    menu.Add(std::make_unique<TMenuItem>(L"&Item"));
+    std::atomic<bool> ranInMenu{false};
+    std::thread worker;
+    menu.OnPopup = [&](TObject*) {
+        worker = std::thread([&] {
+            Application->Synchronize([&] {
+                ranInMenu = FindWindowW(L"#32768", nullptr) != nullptr;
+                EndMenu();
+            });
+        });
+    };
+    // Safety net: a hand-off that never runs would leave the menu open.
+    UINT_PTR timer = SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR, DWORD) { EndMenu(); });
+    SetForegroundWindow(Application->Handle());
+    menu.Popup(100, 100);
+    KillTimer(nullptr, timer);
+    worker.join();
+    EXPECT_TRUE(ranInMenu.load());
+}
+
+// ---- boxes and titles ----
+
+TEST(FailureBoxes, ExceptionTextIsTheInnermostMessageWithAFullStopRule)
+{
+    auto nested = [](std::wstring AOuter, std::wstring AInner) {
+        try {
+            try {
+                throw Exception(AInner);
+            } catch (...) {
+                std::throw_with_nested(Exception(AOuter));
+            }
+        } catch (...) {
+            return std::current_exception();
+        }
+    };
+    EXPECT_EQ(ExceptionBoxText(std::make_exception_ptr(Exception(L"abc"))), L"abc.");
+    EXPECT_EQ(ExceptionBoxText(std::make_exception_ptr(Exception(L"Stop!"))), L"Stop!");
+    EXPECT_EQ(ExceptionBoxText(std::make_exception_ptr(Exception(L"done."))), L"done.");
+    EXPECT_EQ(ExceptionBoxText(std::make_exception_ptr(Exception(L""))), L"");
+    EXPECT_EQ(ExceptionBoxText(nested(L"outer", L"inner")), L"inner.");
+    EXPECT_EQ(ExceptionBoxText(nested(L"outer", L"")), L"outer.");
+}
+
+TEST(FailureBoxes, EAbortIsSilent)
+{
+    EXPECT_TRUE(IsAbort(std::make_exception_ptr(EAbort(L""))));
+    EXPECT_FALSE(IsAbort(std::make_exception_ptr(Exception(L"x"))));
+}
+
+TEST(FailureBoxes, LastChanceTextNamesClassModuleAddressAndMessage)
+{
+    std::exception_ptr error;
+    try {
+        throw EOSError(L"Access denied");
+    } catch (...) {
+        error = std::current_exception();
+    }
+    std::wstring text = LastChanceBoxText(error);
+    std::wstring expectedStart = L"EOSError がモジュール tarnwick_tests.exe の ";
+    EXPECT_EQ(text.substr(0, expectedStart.size()), expectedStart) << text;
+    size_t at = expectedStart.size();
+    ASSERT_GE(text.size(), at + 16);
+    for (size_t i = 0; i < 16; ++i) EXPECT_TRUE(iswxdigit(text[at + i])) << text;
+    EXPECT_EQ(text.substr(at + 16), L" で発生しました。\r\nAccess denied.\r\n");
+}
+
+TEST(FailureBoxes, RuntimeErrorText)
+{
+    EXPECT_EQ(RuntimeErrorBoxText(217, reinterpret_cast<void*>(0x140001a2bULL)),
+              L"Runtime error 217 at 0000000140001A2B");
+}
+
+TEST(ApplicationTitle, FileNameCutAtTheFirstDotRestInLowerCase)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\Program Files\\Tarnwick\\Tarnwick.exe", L"Tarnwick"},
+        {L"C:\\x\\TARNWICK.EXE", L"Tarnwick"},
+        {L"C:\\x.y\\my.tool.exe", L"my"},
+        {L"tarnwick", L"tarnwick"},
+    };
+    for (auto [path, title] : cases) EXPECT_EQ(ApplicationTitleFromPath(path), title) << path;
+    EXPECT_EQ(Application->Title(), L"tarnwick_tests");
+}
+
+// ---- themes ----
+
+TEST(Styles, ParsesOurFormatAndRejectsDamage)
+{
+    std::string good = "TWSTYLE 1\n; c\nName=Glow\n";
+    for (const char* key : {"Window", "WindowText", "MenuBackground", "MenuText", "MenuHighlight",
+                            "MenuHighlightText", "MenuDisabledText", "MenuSeparator", "MenuCheck", "ButtonFace",
+                            "ButtonText", "ButtonHover", "Border"})
+        good += std::string(key) + "=#102030\r\n";
+    auto style = ParseStyle(good);
+    ASSERT_TRUE(style);
+    EXPECT_EQ(style->Name, L"Glow");
+    EXPECT_EQ(style->Color(TStyleColor::Border), RGB(0x10, 0x20, 0x30));
+
+    const std::pair<std::string, std::string> damage[] = {
+        {"TWSTYLE 1", "TWSTYLE 2"}, {"Name=Glow", "Name="}, {"Border=#102030", "Border=#10203"},
+        {"Border=#102030", "Border=#10203G"}, {"Border=#102030\r\n", ""}, {"; c", "Bogus=#000000"},
+    };
+    for (auto& [from, to] : damage) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        EXPECT_FALSE(ParseStyle(text)) << to;
+    }
+    EXPECT_FALSE(ParseStyle(""));
+    EXPECT_FALSE(ParseStyle(good.substr(0, good.size() / 2)));
+}
+
+TEST(Styles, EmbeddedThemeIsFoundByNameCaseInsensitively)
+{
+    TStyleManager::Reset();
+    EXPECT_FALSE(TStyleManager::TrySetStyle(L"Other", false));
+    EXPECT_EQ(TStyleManager::ActiveStyle(), nullptr);
+    EXPECT_TRUE(TStyleManager::TrySetStyle(L"gLoW", false));
+    ASSERT_NE(TStyleManager::ActiveStyle(), nullptr);
+    EXPECT_EQ(TStyleManager::ActiveStyle()->Name, L"Glow");
+    EXPECT_EQ(TStyleManager::NotFoundText(L"Glow"), L"スタイル 'Glow' が見つかりません");
+    TStyleManager::Reset();
+}
+
+// ---- the tray icon as the shell sees it ----
+
+class TrayIconTest : public testing::Test {
+protected:
+    TrayIconTest() : Images(24, 24)
+    {
+        Images.AddResourceIcon(L"TRAYDISCONNECTED");
+        Images.AddResourceIcon(L"TRAYCONNECTED");
+        Icon.SetIcons(&Images);
+        Icon.SetVisible(true);
+    }
+    test::TFakeTray Tray; // first, so it sees the icon being added
+    TImageList Images;
+    TComponent Owner;
+    TTrayIcon Icon{&Owner};
+};
+
+TEST_F(TrayIconTest, ChangesReachTheShellOnlyWhenTheyChangeSomething)
+{
+    ASSERT_EQ(Tray.Records.size(), 1u);
+    EXPECT_EQ(Tray.Records[0].Message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_FALSE(Tray.Records[0].Flags & NIF_TIP) << "no tip while the hint is empty";
+
+    Icon.SetIconIndex(0);
+    Icon.SetHint(L"");
+    EXPECT_EQ(Tray.Records.size(), 1u);
+
+    Icon.SetHint(L"Office");
+    Icon.SetHint(L"Office");
+    Icon.SetIconIndex(1);
+    Icon.SetIconIndex(1);
+    ASSERT_EQ(Tray.Records.size(), 3u);
+    EXPECT_EQ(Tray.Records[1].Message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_TRUE(Tray.Records[1].Flags & NIF_TIP);
+    EXPECT_EQ(Tray.Records[1].Tip, L"Office");
+    EXPECT_NE(Tray.Records[2].IconBits, Tray.Records[0].IconBits) << "image 1 differs from image 0";
+}
+
+TEST_F(TrayIconTest, TextsAreCutToTheShellsLimitsNeverInsideASurrogatePair)
+{
+    std::wstring tip(126, L'a');
+    tip += L"\U0001F512"; // a pair across the 127-unit limit
+    Icon.SetHint(tip);
+    EXPECT_EQ(Tray.Records.back().Tip, std::wstring(126, L'a'));
+
+    Icon.SetHint(std::wstring(200, L'b'));
+    EXPECT_EQ(Tray.Records.back().Tip, std::wstring(127, L'b'));
+
+    Icon.BalloonHint = std::wstring(300, L'c');
+    Icon.BalloonTitle = std::wstring(62, L't') + L"\U0001F512";
+    Icon.BalloonTimeout = 50000;
+    Icon.BalloonFlags = bfWarning;
+    Icon.ShowBalloonHint();
+    const auto& balloon = Tray.Records.back();
+    EXPECT_TRUE(balloon.Flags & NIF_INFO);
+    EXPECT_EQ(balloon.Info, std::wstring(255, L'c'));
+    EXPECT_EQ(balloon.InfoTitle, std::wstring(62, L't'));
+    EXPECT_EQ(balloon.Timeout, 50000u);
+    EXPECT_EQ(balloon.InfoFlags, static_cast<DWORD>(NIIF_WARNING));
+}
+
+TEST_F(TrayIconTest, BalloonFlagIsClearedWhenTheShellHidesTheBalloon)
+{
+    Icon.BalloonHint = L"Office: Connected";
+    Icon.ShowBalloonHint();
+    SendMessageW(Icon.Window(), TTrayIcon::KCallbackMessage, 1, NIN_BALLOONTIMEOUT);
+    Icon.SetHint(L"x");
+    EXPECT_FALSE(Tray.Records.back().Flags & NIF_INFO);
+
+    Icon.ShowBalloonHint();
+    SendMessageW(Icon.Window(), TTrayIcon::KCallbackMessage, 1, NIN_BALLOONHIDE);
+    Icon.SetHint(L"y");
+    EXPECT_FALSE(Tray.Records.back().Flags & NIF_INFO);
+}
+
+TEST_F(TrayIconTest, ShellRestartAndSessionEnd)
+{
+    SendMessageW(Icon.Window(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_EQ(Tray.Records.back().Message, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(SendMessageW(Icon.Window(), WM_QUERYENDSESSION, 0, 0), 1);
+    SendMessageW(Icon.Window(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_EQ(Tray.Records.back().Message, static_cast<DWORD>(NIM_DELETE));
+}
+
+TEST_F(TrayIconTest, MouseUpReportsTheButton)
+{
+    std::vector<TMouseButton> buttons;
+    Icon.OnMouseUp = [&](TObject* ASender, TMouseButton AButton, TShiftState, int, int) {
+        EXPECT_EQ(ASender, &Icon);
+        buttons.push_back(AButton);
+    };
+    for (LPARAM m : {WM_LBUTTONUP, WM_MBUTTONUP, WM_LBUTTONDOWN, WM_RBUTTONUP})
+        SendMessageW(Icon.Window(), TTrayIcon::KCallbackMessage, 1, m);
+    // No popup menu is attached, so the right button only reports.
+    EXPECT_EQ(buttons, (std::vector<TMouseButton>{TMouseButton::mbLeft, TMouseButton::mbMiddle, TMouseButton::mbRight}));
+}
+
+// ---- menus ----
+
+TEST(Menus, HiddenItemsAreLeftOutAndMovesKeepTheOrder)
+{
+    TPopupMenu menu;
+    auto* a = menu.Add(std::make_unique<TMenuItem>(L"A"));
+    auto* b = menu.Add(std::make_unique<TMenuItem>(L"-"));
+    auto* c = menu.Add(std::make_unique<TMenuItem>(L"&C"));
+    b->SetVisible(false);
+    c->SetChecked(true);
+    a->SetEnabled(false);
+    menu.Move(c, 0);
+    EXPECT_EQ(menu.IndexOf(c), 0);
+    HMENU handle = menu.Handle();
+    ASSERT_EQ(GetMenuItemCount(handle), 2);
+    EXPECT_EQ(GetMenuItemID(handle, 0), c->Command());
+    EXPECT_EQ(GetMenuState(handle, 0, MF_BYPOSITION) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
+    EXPECT_EQ(GetMenuState(handle, 1, MF_BYPOSITION) & MF_DISABLED, static_cast<UINT>(MF_DISABLED));
+}
+
+TEST(Menus, AccessKeysWorkOnThemedItems)
+{
+    TStyleManager::Reset();
+    ASSERT_TRUE(TStyleManager::TrySetStyle(L"Glow", false));
+    TPopupMenu menu;
+    menu.Add(std::make_unique<TMenuItem>(L"&Open VPN Setting..."));
+    menu.Add(std::make_unique<TMenuItem>(L"-"));
+    menu.Add(std::make_unique<TMenuItem>(L"Fish && &Chips"));
+    auto* disabled = menu.Add(std::make_unique<TMenuItem>(L"&Disabled"));
+    disabled->SetEnabled(false);
+    menu.Add(std::make_unique<TMenuItem>(L"E&xit"));
+    HMENU handle = menu.Handle();
+    EXPECT_EQ(GetMenuState(handle, 0, MF_BYPOSITION) & MF_OWNERDRAW, static_cast<UINT>(MF_OWNERDRAW));
+    auto menuChar = [&](wchar_t c) { return SendMessageW(menu.Window(), WM_MENUCHAR, MAKEWPARAM(c, MF_POPUP), reinterpret_cast<LPARAM>(handle)); };
+    EXPECT_EQ(menuChar(L'x'), MAKELRESULT(4, MNC_EXECUTE));
+    EXPECT_EQ(menuChar(L'X'), MAKELRESULT(4, MNC_EXECUTE));
+    EXPECT_EQ(menuChar(L'o'), MAKELRESULT(0, MNC_EXECUTE));
+    EXPECT_EQ(menuChar(L'c'), MAKELRESULT(2, MNC_EXECUTE));
+    EXPECT_EQ(HIWORD(menuChar(L'd')), MNC_IGNORE) << "disabled items do not answer";
+    EXPECT_EQ(HIWORD(menuChar(L'q')), MNC_IGNORE);
+    TStyleManager::Reset();
+}
+
+TEST(Menus, ClickArrivesThroughTheMenusCommand)
+{
+    TPopupMenu menu;
+    auto* item = menu.Add(std::make_unique<TMenuItem>(L"E&xit"));
+    TObject* sender = nullptr;
+    item->OnClick = [&](TObject* ASender) { sender = ASender; };
+    SendMessageW(menu.Window(), WM_COMMAND, MAKEWPARAM(item->Command(), 0), 0);
+    EXPECT_EQ(sender, item);
+}
+
+} // namespace

@@ -1,0 +1,194 @@
+#include "tests/TestSupport.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "framework/Text.h"
+
+namespace test {
+
+namespace {
+
+std::wstring TempRoot()
+{
+    wchar_t buffer[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    return std::wstring(buffer, n);
+}
+
+std::string ReadAll(const std::wstring& APath)
+{
+    HANDLE file = CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string data;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) data.append(chunk, got);
+    CloseHandle(file);
+    return data;
+}
+
+void WriteAll(const std::wstring& APath, const std::string& AData)
+{
+    HANDLE file = CreateFileW(APath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write scenario");
+    DWORD written = 0;
+    WriteFile(file, AData.data(), static_cast<DWORD>(AData.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// Wine's notify_data, as shell32 sends it in WM_COPYDATA.
+#pragma pack(push, 4)
+struct TWineNotifyData {
+    LONG hWnd;
+    UINT uID;
+    UINT uFlags;
+    UINT uCallbackMessage;
+    WCHAR szTip[128];
+    DWORD dwState;
+    DWORD dwStateMask;
+    WCHAR szInfo[256];
+    UINT uTimeout;
+    WCHAR szInfoTitle[64];
+    DWORD dwInfoFlags;
+    GUID guidItem;
+    UINT width, height, planes, bpp;
+};
+#pragma pack(pop)
+static_assert(sizeof(TWineNotifyData) == 960);
+
+} // namespace
+
+TRasScenario::TRasScenario()
+{
+    static int counter = 0;
+    FDir = TempRoot() + L"rassim-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    CreateDirectoryW(FDir.c_str(), nullptr);
+    FScenario = FDir + L"\\scenario.txt";
+    FLog = FDir + L"\\calls.log";
+    Write({});
+    SetEnvironmentVariableW(L"RASSIM_SCENARIO", FScenario.c_str());
+    SetEnvironmentVariableW(L"RASSIM_LOG", FLog.c_str());
+}
+
+TRasScenario::~TRasScenario()
+{
+    SetEnvironmentVariableW(L"RASSIM_SCENARIO", nullptr);
+    SetEnvironmentVariableW(L"RASSIM_LOG", nullptr);
+    DeleteFileW(FScenario.c_str());
+    DeleteFileW(FLog.c_str());
+    RemoveDirectoryW(FDir.c_str());
+}
+
+void TRasScenario::Write(const std::vector<std::wstring>& ALines)
+{
+    std::string text;
+    for (const auto& line : ALines) text += fw::WideToUtf8(line) + "\n";
+    WriteAll(FScenario, text);
+}
+
+std::vector<std::wstring> TRasScenario::LogLines() const
+{
+    std::vector<std::wstring> lines;
+    std::istringstream in(ReadAll(FLog));
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(fw::Utf8ToWide(line));
+    }
+    return lines;
+}
+
+std::vector<std::wstring> TRasScenario::Calls(const std::wstring& AFunction) const
+{
+    std::vector<std::wstring> calls;
+    for (auto& line : LogLines())
+        if (line.rfind(AFunction + L"\t", 0) == 0) calls.push_back(line);
+    return calls;
+}
+
+void TRasScenario::ClearLog()
+{
+    DeleteFileW(FLog.c_str());
+}
+
+TFakeTray::TFakeTray()
+{
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW wc{};
+    if (!GetClassInfoW(instance, L"Shell_TrayWnd", &wc)) {
+        wc = WNDCLASSW{};
+        wc.lpfnWndProc = WndProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = L"Shell_TrayWnd";
+        RegisterClassW(&wc);
+    }
+    FWnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                           nullptr, instance, this);
+    SetWindowLongPtrW(FWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (FindWindowW(L"Shell_TrayWnd", nullptr) != FWnd) throw std::runtime_error("fake tray is not the first");
+}
+
+TFakeTray::~TFakeTray()
+{
+    DestroyWindow(FWnd);
+}
+
+LRESULT CALLBACK TFakeTray::WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+{
+    auto* self = reinterpret_cast<TFakeTray*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
+    if (AMsg != WM_COPYDATA || !self) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+    auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
+    if (copy->cbData < sizeof(TWineNotifyData)) return FALSE;
+    auto* data = static_cast<const TWineNotifyData*>(copy->lpData);
+    TNotifyRecord record;
+    record.Message = static_cast<DWORD>(copy->dwData);
+    record.Flags = data->uFlags;
+    record.Tip = data->szTip;
+    record.Info = data->szInfo;
+    record.InfoTitle = data->szInfoTitle;
+    record.Timeout = data->uTimeout;
+    record.InfoFlags = data->dwInfoFlags;
+    record.HasIcon = (data->uFlags & NIF_ICON) && copy->cbData > sizeof(TWineNotifyData);
+    record.IconWidth = data->width;
+    if (record.HasIcon) {
+        auto* bits = static_cast<const BYTE*>(copy->lpData) + sizeof(TWineNotifyData);
+        record.IconBits.assign(bits, bits + (copy->cbData - sizeof(TWineNotifyData)));
+    }
+    self->Records.push_back(std::move(record));
+    return self->Refuse ? FALSE : TRUE;
+}
+
+void PumpPending()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool PumpUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + ATimeout;
+    for (;;) {
+        PumpPending();
+        if (APredicate()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+std::wstring HostPath(const char* AUnixPath)
+{
+    std::wstring path = L"Z:" + fw::Utf8ToWide(AUnixPath);
+    for (auto& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+} // namespace test

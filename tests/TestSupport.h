@@ -1,0 +1,71 @@
+#pragma once
+// Shared fixtures: the simulated service's scenario and log, a stand-in
+// notification area that records what the shell is told, and message pumping.
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A scenario file and call log of the simulated service for one test; the
+// service reads both paths from this process's environment.
+class TRasScenario {
+public:
+    TRasScenario();
+    ~TRasScenario();
+    TRasScenario(const TRasScenario&) = delete;
+    TRasScenario& operator=(const TRasScenario&) = delete;
+
+    // Replaces the scenario with these lines (TAB-separated fields, UTF-8).
+    void Write(const std::vector<std::wstring>& ALines);
+    std::vector<std::wstring> LogLines() const;
+    // The log lines that start with AFunction followed by a TAB.
+    std::vector<std::wstring> Calls(const std::wstring& AFunction) const;
+    void ClearLog();
+
+private:
+    std::wstring FDir, FScenario, FLog;
+};
+
+// What Wine's shell32 sends to the notification area for one Shell_NotifyIconW
+// call. The layout is Wine's own; it pins the behaviour on Wine only.
+struct TNotifyRecord {
+    DWORD Message = 0; // NIM_ADD, NIM_MODIFY, NIM_DELETE
+    UINT Flags = 0;
+    std::wstring Tip, Info, InfoTitle;
+    UINT Timeout = 0;
+    DWORD InfoFlags = 0;
+    bool HasIcon = false;
+    unsigned IconWidth = 0;
+    std::vector<BYTE> IconBits;
+};
+
+// A window of class "Shell_TrayWnd" above Wine's own, so this process's
+// Shell_NotifyIconW calls reach it and are recorded.
+class TFakeTray {
+public:
+    TFakeTray();
+    ~TFakeTray();
+    TFakeTray(const TFakeTray&) = delete;
+    TFakeTray& operator=(const TFakeTray&) = delete;
+
+    std::vector<TNotifyRecord> Records;
+    bool Refuse = false; // answer FALSE, as a shell that refuses the change
+
+private:
+    static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
+    HWND FWnd = nullptr;
+};
+
+// Dispatches this thread's messages until APredicate holds or the time is up.
+bool PumpUntil(const std::function<bool()>& APredicate,
+               std::chrono::milliseconds ATimeout = std::chrono::milliseconds(10000));
+void PumpPending();
+
+// A path of the build tree (Unix form) in the form Windows calls accept.
+std::wstring HostPath(const char* AUnixPath);
+
+} // namespace test
