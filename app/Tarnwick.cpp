@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/Styles.h"
+#include "settings/uIniManager.h"
 #include "ui/uMain.h"
 
 namespace {
@@ -37,7 +38,7 @@ constexpr TUnit KUnits[] = {
     {L"uAutoRun", nullptr, nullptr},
     {L"uVersion", nullptr, nullptr},
     {L"uConstants", nullptr, nullptr},
-    {L"uIniManager", nullptr, nullptr},
+    {L"uIniManager", uIniManager::InitializeUnit, uIniManager::FinalizeUnit},
     {L"uMain", nullptr, nullptr},
     {L"Utils.ProhibitMultiExec", nullptr, nullptr},
 };

@@ -203,6 +203,10 @@ void TApplication::Synchronize(const std::function<void()>& AProc)
 
 bool TApplication::CheckSynchronize()
 {
+    // Once the loop has ended nothing handed over runs any more: the windows
+    // a completion would touch may be gone, and a box shown during the exit
+    // must not bring them back to life.
+    if (FTerminated) return false;
     return FSync.CheckSynchronize();
 }
 

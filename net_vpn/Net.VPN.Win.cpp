@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "net_vpn/RasApi.h"
+#include <cstring>
+
+#include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "framework/Handles.h"
 
 namespace NetVPNWin {
 
@@ -26,6 +30,118 @@ TVPNInfo TVPNInfo::Create(const TVPNManager* AManager, const std::wstring& AName
     info.FName = AName;
     return info;
 }
+
+// ---- TVPNInfo ----
+
+std::vector<RasApi::TRasConnW> TVPNInfo::EnumConnections() const
+{
+    return RasApi::EnumConnections();
+}
+
+RasApi::TRasConnW TVPNInfo::FindConnection() const
+{
+    for (const RasApi::TRasConnW& connection : EnumConnections())
+        if (RasApi::FieldText(connection.szEntryName) == FName) return connection;
+    return RasApi::TRasConnW{};
+}
+
+bool TVPNInfo::IsConnected() const
+{
+    RasApi::TRasConnW connection = FindConnection();
+    if (!connection.hrasconn) return false;
+    RasApi::RASCONNSTATUSW status{};
+    status.dwSize = sizeof(status);
+    return RasApi::RasGetConnectStatusW(connection.hrasconn, &status) == 0 &&
+           status.rasconnstate == RasApi::RASCS_Connected;
+}
+
+void TVPNInfo::DisconnectAll() const
+{
+    for (const RasApi::TRasConnW& connection : EnumConnections())
+        if (connection.hrasconn) RasApi::RasHangUpW(connection.hrasconn);
+}
+
+bool TVPNInfo::ForceDisconnect() const
+{
+    RasApi::TRasConnW connection = FindConnection();
+    return connection.hrasconn && RasApi::RasHangUpW(connection.hrasconn) == 0;
+}
+
+void TVPNInfo::Connect(const TConnectionProc& AProc) const
+{
+    StartRequest(true, AProc);
+}
+
+void TVPNInfo::Disconnect(const TConnectionProc& AProc) const
+{
+    StartRequest(false, AProc);
+}
+
+void TVPNInfo::ConnectWorker(const TVPNInfo& AInfo, bool& ASuccess)
+{
+    RasApi::RASDIALPARAMSW params{};
+    params.dwSize = sizeof(params);
+    // A name the record cannot hold is dialled as an empty name, which the
+    // service refuses, rather than cut to some other entry's name.
+    if (AInfo.FName.size() <= RasApi::RAS_MaxEntryName)
+        std::memcpy(params.szEntryName, AInfo.FName.c_str(), (AInfo.FName.size() + 1) * sizeof(WCHAR));
+    BOOL hasPassword = FALSE;
+    if (RasApi::RasGetEntryDialParamsW(nullptr, &params, &hasPassword) == 0) {
+        AInfo.DisconnectAll();
+        RasApi::HRASCONN connection = nullptr;
+        DWORD result = RasApi::RasDialW(nullptr, nullptr, &params, 0, nullptr, &connection);
+        ASuccess = result == 0;
+        // A failed dial may still hand out a handle, which must be released.
+        if (!ASuccess && connection) RasApi::RasHangUpW(connection);
+    }
+    // The record holds the stored password: do not leave it on the stack.
+    SecureZeroMemory(&params, sizeof(params));
+}
+
+void TVPNInfo::DisconnectWorker(const TVPNInfo& AInfo, bool& ASuccess)
+{
+    RasApi::TRasConnW connection = AInfo.FindConnection();
+    if (connection.hrasconn) ASuccess = RasApi::RasHangUpW(connection.hrasconn) == 0;
+}
+
+namespace {
+
+// One request: the worker's own copy of the entry and the caller's completion.
+struct TRequest {
+    TVPNInfo Info;
+    TConnectionProc Proc;
+    void (*Body)(const TVPNInfo&, bool&);
+};
+
+DWORD WINAPI RequestThread(LPVOID AParam)
+{
+    std::unique_ptr<TRequest> request(static_cast<TRequest*>(AParam));
+    try {
+        bool success = false;
+        request->Body(request->Info, success);
+        // Wait until the completion has run on the user-interface thread.
+        fw::Application->Synchronize([&] {
+            if (request->Proc) request->Proc(request->Info, success);
+        });
+    } catch (...) {
+        // A completion's exception comes back here and ends this worker silently.
+    }
+    return 0;
+}
+
+} // namespace
+
+void TVPNInfo::StartRequest(bool AConnect, const TConnectionProc& AProc) const
+{
+    auto request = std::make_unique<TRequest>(TRequest{*this, AProc, AConnect ? ConnectWorker : DisconnectWorker});
+    fw::TKernelHandle thread(CreateThread(nullptr, 0, RequestThread, request.get(), CREATE_SUSPENDED, nullptr));
+    if (!thread) throw fw::EOSError(fw::SysErrorMessage(GetLastError()));
+    // The thread owns its request from here and frees it when its body returns.
+    request.release();
+    ResumeThread(thread.Get());
+}
+
+// ---- TVPNManager ----
 
 TVPNManager::TVPNManager()
 {

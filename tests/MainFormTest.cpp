@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/Application.h"
+#include "settings/uIniManager.h"
 #include "tests/TestSupport.h"
 #include "ui/uMain.h"
 
@@ -23,6 +24,30 @@ protected:
         if (Form) Form->DoDestroy();
     }
     void Poll() { Form->timerCheckConnectedTimer(Form->timerCheckConnected.get()); }
+    // Clicks the VPN item of AName and pumps until its completion has run.
+    void ClickEntry(const std::wstring& AName)
+    {
+        for (TMenuItem* item : Form->VPNItems()) {
+            if (item->Caption() != AName) continue;
+            item->Click();
+            ASSERT_TRUE(test::PumpUntil([&] { return !Form->menuConnecting->Visible() && !Form->menuDisconnecting->Visible(); }));
+            return;
+        }
+        FAIL() << "no item for that entry";
+    }
+    std::vector<std::wstring> VisibleCaptions()
+    {
+        std::vector<std::wstring> captions;
+        for (int i = 0; i < Form->popupMain->Count(); ++i)
+            if (Form->popupMain->Items(i)->Visible()) captions.push_back(Form->popupMain->Items(i)->Caption());
+        return captions;
+    }
+    const test::TNotifyRecord* LastBalloon() const
+    {
+        for (auto it = Tray.Records.rbegin(); it != Tray.Records.rend(); ++it)
+            if (it->Flags & NIF_INFO) return &*it;
+        return nullptr;
+    }
     size_t Modifies() const
     {
         size_t n = 0;
@@ -54,20 +79,21 @@ TEST_F(MainFormTest, StaticMenuInItsOrderWithItsInitialStates)
         {Form->menuSep3, L"menuSep3", L"-", true, true, false},
         {Form->menuExit, L"menuExit", L"E&xit", true, true, false},
     };
-    ASSERT_EQ(Form->popupMain->Count(), 9);
+    // Behind the "(none)" item of an empty phonebook.
+    ASSERT_EQ(Form->popupMain->Count(), 10);
     for (int i = 0; i < 9; ++i) {
         const auto& e = expected[i];
         SCOPED_TRACE(testing::Message() << "item " << i);
-        EXPECT_EQ(Form->popupMain->Items(i), e.Item);
+        EXPECT_EQ(Form->popupMain->Items(i + 1), e.Item);
         EXPECT_EQ(e.Item->Name, e.Name);
         EXPECT_EQ(e.Item->Caption(), e.Caption);
         EXPECT_EQ(e.Item->Enabled(), e.Enabled);
         EXPECT_EQ(e.Item->Visible(), e.Visible);
         EXPECT_EQ(e.Item->Checked(), e.Checked);
     }
-    // What the system shows: the seven visible items.
-    EXPECT_EQ(GetMenuItemCount(Form->popupMain->Handle()), 7);
-    EXPECT_EQ(GetMenuItemID(Form->popupMain->Handle(), 6), Form->menuExit->Command());
+    // What the system shows: "(none)" and the seven visible static items.
+    EXPECT_EQ(GetMenuItemCount(Form->popupMain->Handle()), 8);
+    EXPECT_EQ(GetMenuItemID(Form->popupMain->Handle(), 7), Form->menuExit->Command());
 }
 
 TEST_F(MainFormTest, ComponentsAsDesigned)
@@ -174,6 +200,170 @@ TEST_F(MainFormTest, LeftAndRightButtonsOpenTheMenuTheMiddleDoesNot)
     EXPECT_FALSE(Form->popupMain->AutoPopup);
     release(WM_RBUTTONUP);
     EXPECT_EQ(popups, 2);
+}
+
+TEST_F(MainFormTest, OneItemPerEntryAheadOfTheStaticItems)
+{
+    Create({L"entry\tvpn\tOffice", L"entry\tphone\tModem", L"entry\tvpn\tLab"});
+    ASSERT_EQ(Form->VPNItems().size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        TMenuItem* item = Form->VPNItems()[static_cast<size_t>(i)];
+        EXPECT_EQ(Form->popupMain->Items(i), item);
+        EXPECT_EQ(item->Name, L"menuVPN" + std::to_wstring(i));
+        EXPECT_EQ(item->Tag, i);
+        EXPECT_TRUE(item->Enabled());
+        EXPECT_FALSE(item->Checked());
+    }
+    EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"Office", L"Lab", L"-", L"&Open VPN Setting...", L"-",
+                                                             L"Enable &Notification", L"&Version Info...", L"-", L"E&xit"}));
+}
+
+TEST_F(MainFormTest, WithoutEntriesADisabledNoneItemLeadsTheMenu)
+{
+    Create({});
+    TMenuItem* none = Form->popupMain->Items(0);
+    EXPECT_EQ(none->Caption(), L"(none)");
+    EXPECT_EQ(none->Name, L"menuVPNNone");
+    EXPECT_FALSE(none->Enabled());
+    EXPECT_TRUE(none->Visible());
+    EXPECT_TRUE(Form->VPNItems().empty());
+}
+
+TEST_F(MainFormTest, StartUpStatusIsTheLastEntrysState)
+{
+    const struct {
+        std::vector<std::wstring> Scenario;
+        int Icon;
+        const wchar_t* Hint;
+    } cases[] = {
+        {{L"entry\tvpn\tA", L"entry\tvpn\tB", L"conn\t1\tconnected\tA"}, 0, L"Disconnected"},
+        {{L"entry\tvpn\tA", L"entry\tvpn\tB", L"conn\t1\tconnected\tB"}, 1, L"B"},
+    };
+    for (const auto& c : cases) {
+        Create(c.Scenario);
+        EXPECT_EQ(Form->trayMain->IconIndex(), c.Icon);
+        EXPECT_EQ(Form->trayMain->Hint(), c.Hint);
+        Form->DoDestroy();
+        Form.reset();
+    }
+    // The first poll corrects the stale start: A is up.
+    Create({L"entry\tvpn\tA", L"entry\tvpn\tB", L"conn\t1\tconnected\tA"});
+    Poll();
+    EXPECT_EQ(Form->trayMain->IconIndex(), 1);
+    EXPECT_EQ(Form->trayMain->Hint(), L"A");
+}
+
+TEST_F(MainFormTest, OpeningTheMenuChecksTheConnectedEntries)
+{
+    Create({L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"conn\t1\tconnected\tLab"});
+    Form->popupMainPopup(Form->popupMain.get());
+    EXPECT_FALSE(Form->VPNItems()[0]->Checked());
+    EXPECT_TRUE(Form->VPNItems()[1]->Checked());
+}
+
+TEST_F(MainFormTest, ConnectShowsTheBusyItemThenTheResult)
+{
+    Create({L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"dial\t0\t300\tOffice"});
+    Form->VPNItems()[0]->Click();
+    EXPECT_EQ(VisibleCaptions().front(), L"Connecting...");
+    EXPECT_EQ(Form->popupMain->Items(0), Form->menuConnecting);
+    EXPECT_EQ(Form->popupMain->Items(1), Form->menuDisconnecting);
+    EXPECT_FALSE(Form->menuConnecting->Enabled());
+    EXPECT_FALSE(Form->VPNItems()[0]->Visible());
+    EXPECT_FALSE(Form->VPNItems()[1]->Visible());
+    EXPECT_TRUE(Form->menuExit->Visible());
+
+    ASSERT_TRUE(test::PumpUntil([&] { return Form->VPNItems()[0]->Visible(); }));
+    EXPECT_FALSE(Form->menuConnecting->Visible());
+    EXPECT_EQ(Form->trayMain->IconIndex(), 1);
+    EXPECT_EQ(Form->trayMain->Hint(), L"Office");
+    const test::TNotifyRecord* balloon = LastBalloon();
+    ASSERT_NE(balloon, nullptr);
+    EXPECT_EQ(balloon->Info, L"Office: Connected");
+    EXPECT_EQ(balloon->InfoTitle, L"VPN Information");
+    EXPECT_EQ(balloon->InfoFlags, static_cast<DWORD>(NIIF_INFO));
+    EXPECT_EQ(balloon->Timeout, 50000u);
+}
+
+TEST_F(MainFormTest, ResultTable)
+{
+    const struct {
+        const char* Title;
+        std::vector<std::wstring> Scenario;
+        const wchar_t* Balloon;
+        DWORD Kind;
+        int Icon;
+        const wchar_t* Hint;
+    } cases[] = {
+        {"connect fails", {L"entry\tvpn\tOffice", L"dial\t691\t0\tOffice"}, L"Office: Connected failed", NIIF_WARNING, 0, L"Disconnected"},
+        {"disconnect", {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice", L"conn\t2\tconnected\tLab"}, L"Office: Disconnected", NIIF_INFO, 0, L"Disconnected"},
+        {"disconnect refused", {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice", L"fail\tRasHangUpW\t6"}, L"Office: Disconnected failed", NIIF_WARNING, 1, L"Office"},
+        {"percent signs", {L"entry\tvpn\t%s 100% %d"}, L"%s 100% %d: Connected", NIIF_INFO, 1, L"%s 100% %d"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        Create(c.Scenario);
+        ClickEntry(Form->VPNItems()[0]->Caption());
+        const test::TNotifyRecord* balloon = LastBalloon();
+        ASSERT_NE(balloon, nullptr);
+        EXPECT_EQ(balloon->Info, c.Balloon);
+        EXPECT_EQ(balloon->InfoFlags, c.Kind);
+        EXPECT_EQ(Form->trayMain->IconIndex(), c.Icon);
+        EXPECT_EQ(Form->trayMain->Hint(), c.Hint);
+        Form->DoDestroy();
+        Form.reset();
+        Tray.Records.clear();
+    }
+}
+
+TEST_F(MainFormTest, AClickAsksTheStateAfreshNotTheCheckMark)
+{
+    Create({L"entry\tvpn\tOffice"});
+    Form->popupMainPopup(Form->popupMain.get());
+    ASSERT_FALSE(Form->VPNItems()[0]->Checked());
+    Scenario.Write({L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"});
+    ClickEntry(L"Office");
+    EXPECT_EQ(LastBalloon()->Info, L"Office: Disconnected");
+}
+
+TEST_F(MainFormTest, ALongBalloonIsCutAt255UnitsNeverInsideAPair)
+{
+    // 256 units whose last two form a pair straddling the 255-unit limit.
+    std::wstring name = std::wstring(254, L'n') + L"\U0001F512";
+    Create({L"entry\tvpn\t" + name});
+    ClickEntry(name);
+    EXPECT_EQ(LastBalloon()->Info, std::wstring(254, L'n'));
+}
+
+TEST_F(MainFormTest, NotificationsOffShowNoBalloonButUpdateEverythingElse)
+{
+    Create({L"entry\tvpn\tOffice"});
+    bool saved = uIniManager::IniManager().EnableNotification();
+    Form->menuEnableNotification->SetChecked(false);
+    ClickEntry(L"Office");
+    EXPECT_EQ(LastBalloon(), nullptr);
+    EXPECT_EQ(Form->trayMain->IconIndex(), 1);
+    EXPECT_TRUE(Form->VPNItems()[0]->Visible());
+    uIniManager::IniManager().SetEnableNotification(saved);
+}
+
+TEST_F(MainFormTest, TheToggleStartsFromTheSettingAndStoresEachChange)
+{
+    auto& settings = uIniManager::IniManager();
+    bool saved = settings.EnableNotification();
+    settings.SetEnableNotification(false);
+    Create({});
+    EXPECT_FALSE(Form->menuEnableNotification->Checked());
+    Form->menuEnableNotification->Click();
+    EXPECT_TRUE(Form->menuEnableNotification->Checked());
+    EXPECT_TRUE(settings.EnableNotification());
+    uIniManager::TIniManager reread;
+    EXPECT_TRUE(reread.EnableNotification()) << "Update wrote the file";
+    Form->menuEnableNotification->Click();
+    uIniManager::TIniManager reread2;
+    EXPECT_FALSE(reread2.EnableNotification());
+    settings.SetEnableNotification(saved);
+    settings.Update();
 }
 
 TEST_F(MainFormTest, ExitOfTheMainFormEndsTheMessageLoop)

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include "framework/Application.h"
+#include "settings/uIniManager.h"
 
 int wmain(int argc, wchar_t** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     fw::InitializeFrameworkUnit();
+    uIniManager::InitializeUnit();
     int result = RUN_ALL_TESTS();
+    uIniManager::FinalizeUnit();
     fw::FinalizeFrameworkUnit();
     return result;
 }

@@ -1,10 +1,12 @@
 #include "ui/uMain.h"
 
 #include "framework/Application.h"
+#include "settings/uIniManager.h"
 
 namespace uMain {
 
 using namespace fw;
+using NetVPNWin::TVPNInfo;
 using NetVPNWin::TVPNManager;
 
 TfrmMain* frmMain = nullptr;
@@ -77,7 +79,23 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::FormCreate(TObject*)
 {
     FVPNManager = std::make_unique<TVPNManager>();
-    if (FVPNManager->Count() == 0) UpdateTrayStatus(false, L"");
+    if (FVPNManager->Count() > 0) {
+        for (int i = 0; i < FVPNManager->Count(); ++i) {
+            TVPNInfo info = FVPNManager->Items(i);
+            UpdateTrayStatus(info.IsConnected(), info.FName);
+            auto item = std::make_unique<TMenuItem>(info.FName);
+            item->Name = L"menuVPN" + std::to_wstring(i);
+            item->OnClick = [this](TObject* s) { VPNClickHandler(s); };
+            item->Tag = i;
+            FVPNItems.push_back(item.get());
+            popupMain->Insert(i, std::move(item));
+        }
+    } else {
+        auto none = MakeItem(L"menuVPNNone", L"(none)", false, true);
+        popupMain->Insert(0, std::move(none));
+        UpdateTrayStatus(false, L"");
+    }
+    menuEnableNotification->SetChecked(uIniManager::IniManager().EnableNotification());
 }
 
 void TfrmMain::FormDestroy(TObject*)
@@ -133,12 +151,69 @@ void TfrmMain::menuVersionInfoClick(TObject*)
 
 void TfrmMain::menuEnableNotificationClick(TObject*)
 {
-    // The notification toggle arrives with the settings store.
+    menuEnableNotification->SetChecked(!menuEnableNotification->Checked());
+    uIniManager::IniManager().SetEnableNotification(menuEnableNotification->Checked());
+    uIniManager::IniManager().Update();
 }
 
 void TfrmMain::popupMainPopup(TObject*)
 {
-    // Check marks for the VPN entries arrive with the entry operations.
+    for (TMenuItem* item : FVPNItems)
+        item->SetChecked(FVPNManager->Items(static_cast<int>(item->Tag)).IsConnected());
+}
+
+void TfrmMain::VPNClickHandler(TObject* Sender)
+{
+    auto* item = dynamic_cast<TMenuItem*>(Sender);
+    if (!item) return;
+    FInfo = FVPNManager->Items(static_cast<int>(item->Tag));
+    SetVPNItemsVisible(false);
+    popupMain->Move(menuConnecting, 0);
+    popupMain->Move(menuDisconnecting, 1);
+    // The state is asked afresh: the check mark may be stale by now.
+    if (FInfo.IsConnected()) {
+        menuConnecting->SetVisible(false);
+        FInfo.Disconnect([this](const TVPNInfo& AInfo, bool ASuccess) { OnDisconnectResult(AInfo, ASuccess); });
+    } else {
+        menuDisconnecting->SetVisible(false);
+        FInfo.Connect([this](const TVPNInfo& AInfo, bool ASuccess) { OnConnectResult(AInfo, ASuccess); });
+    }
+}
+
+void TfrmMain::OnConnectResult(const TVPNInfo& AInfo, bool ASuccess)
+{
+    if (ASuccess)
+        ShowResult(AInfo.FName, true, L"Connected", bfInfo);
+    else
+        ShowResult(AInfo.FName, false, L"Connected failed", bfWarning);
+}
+
+void TfrmMain::OnDisconnectResult(const TVPNInfo& AInfo, bool ASuccess)
+{
+    if (ASuccess)
+        ShowResult(AInfo.FName, false, L"Disconnected", bfInfo);
+    else
+        ShowResult(AInfo.FName, true, L"Disconnected failed", bfWarning);
+}
+
+void TfrmMain::ShowResult(const std::wstring& AName, bool AConnected, const std::wstring& AMessage,
+                          TBalloonFlags AKind)
+{
+    UpdateTrayStatus(AConnected, AName);
+    if (menuEnableNotification->Checked()) {
+        trayMain->BalloonFlags = AKind;
+        // Plain concatenation: the entry name is never read as a format.
+        trayMain->BalloonHint = AName + L": " + AMessage;
+        trayMain->ShowBalloonHint();
+    }
+    SetVPNItemsVisible(true);
+}
+
+void TfrmMain::SetVPNItemsVisible(bool AVisible)
+{
+    menuConnecting->SetVisible(!AVisible);
+    menuDisconnecting->SetVisible(!AVisible);
+    for (TMenuItem* item : FVPNItems) item->SetVisible(AVisible);
 }
 
 } // namespace uMain

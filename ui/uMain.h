@@ -43,11 +43,17 @@ public:
     void menuVersionInfoClick(fw::TObject* Sender);
     void menuEnableNotificationClick(fw::TObject* Sender);
     void popupMainPopup(fw::TObject* Sender);
+    void VPNClickHandler(fw::TObject* Sender);
+    void OnConnectResult(const NetVPNWin::TVPNInfo& AInfo, bool ASuccess);
+    void OnDisconnectResult(const NetVPNWin::TVPNInfo& AInfo, bool ASuccess);
 
     const NetVPNWin::TVPNManager* VPNManager() const noexcept { return FVPNManager.get(); }
+    const std::vector<fw::TMenuItem*>& VPNItems() const noexcept { return FVPNItems; }
 
 private:
     void UpdateTrayStatus(bool AConnected, const std::wstring& AName);
+    void ShowResult(const std::wstring& AName, bool AConnected, const std::wstring& AMessage, fw::TBalloonFlags AKind);
+    void SetVPNItemsVisible(bool AVisible);
 
     std::unique_ptr<NetVPNWin::TVPNManager> FVPNManager;
     std::vector<fw::TMenuItem*> FVPNItems;
