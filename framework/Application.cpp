@@ -12,6 +12,15 @@ namespace fw {
 TApplication* Application = nullptr;
 
 namespace {
+LCID GStartupLocale = 0x0409;
+}
+
+LCID StartupLocale() noexcept
+{
+    return GStartupLocale;
+}
+
+namespace {
 
 constexpr wchar_t KAppWindowClass[] = L"TApplication";
 
@@ -222,6 +231,7 @@ bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM, LRESULT& AResult)
 
 void InitializeFrameworkUnit()
 {
+    if (LCID locale = GetThreadLocale()) GStartupLocale = locale;
     Application = new TApplication();
 }
 

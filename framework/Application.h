@@ -81,6 +81,10 @@ private:
 // initialisation to its finalisation.
 extern TApplication* Application;
 
+// The thread locale read when the framework came up (US English when the
+// system gave none), for comparisons that follow the user's language.
+LCID StartupLocale() noexcept;
+
 void InitializeFrameworkUnit();
 void FinalizeFrameworkUnit();
 

@@ -1,0 +1,100 @@
+#include "settings/uAutoRun.h"
+
+#include <windows.h>
+
+#include "framework/Application.h"
+#include "framework/Handles.h"
+
+namespace uAutoRun {
+
+namespace {
+
+constexpr wchar_t KRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The executable's path, exactly as the system reports it; paths longer
+// than MAX_PATH are not supported.
+std::wstring ExecutablePath()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    return std::wstring(path, n);
+}
+
+// Upper case in the locale read at start-up, with the language's own rules.
+std::wstring ComparisonForm(const std::wstring& AText)
+{
+    if (AText.empty()) return AText;
+    LCID locale = fw::StartupLocale();
+    DWORD flags = LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING;
+    int n = LCMapStringW(locale, flags, AText.c_str(), static_cast<int>(AText.size()), nullptr, 0);
+    std::wstring upper(static_cast<size_t>(n), L'\0');
+    LCMapStringW(locale, flags, AText.c_str(), static_cast<int>(AText.size()), upper.data(), n);
+    return upper;
+}
+
+fw::TRegKey OpenRunKeyForReading()
+{
+    // Each step asks for less, for hives that refuse the broader rights.
+    for (REGSAM access : {static_cast<REGSAM>(KEY_READ), static_cast<REGSAM>(STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS),
+                          static_cast<REGSAM>(KEY_QUERY_VALUE)}) {
+        fw::TRegKey key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, KRunKey, 0, access, key.Put()) == ERROR_SUCCESS) return key;
+    }
+    return {};
+}
+
+fw::TRegKey CreateRunKey()
+{
+    fw::TRegKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, KRunKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        key.Put(), nullptr) != ERROR_SUCCESS)
+        return {};
+    return key;
+}
+
+} // namespace
+
+bool IsAutoRun(const std::wstring& AName)
+{
+    fw::TRegKey key = OpenRunKeyForReading();
+    if (!key) return false;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) throw ERegistryException(L"'" + AName + L"' のデータ型が不正です");
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (size > 0 &&
+        RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) !=
+            ERROR_SUCCESS)
+        return false;
+    // An expandable string counts as stored: its variables are not expanded.
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return ComparisonForm(text) == ComparisonForm(ExecutablePath());
+}
+
+bool RegisterAutoRun(const std::wstring& AName)
+{
+    try {
+        if (fw::TRegKey key = CreateRunKey()) {
+            std::wstring path = ExecutablePath();
+            if (RegSetValueExW(key.Get(), AName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                               static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+                return false;
+        }
+        return IsAutoRun(AName);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool UnregisterAutoRun(const std::wstring& AName)
+{
+    try {
+        if (fw::TRegKey key = CreateRunKey()) RegDeleteValueW(key.Get(), AName.c_str());
+        return !IsAutoRun(AName);
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace uAutoRun

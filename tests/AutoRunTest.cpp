@@ -1,0 +1,186 @@
+// Autorun against the (Wine) registry of the test prefix.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "framework/Application.h"
+#include "framework/Handles.h"
+#include "settings/uAutoRun.h"
+
+namespace {
+
+using namespace uAutoRun;
+
+constexpr wchar_t KRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t KName[] = L"TarnwickTest";
+
+std::wstring ExePath()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    return path;
+}
+
+fw::TRegKey RunKey()
+{
+    fw::TRegKey key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, KRunKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
+    return key;
+}
+
+void SetValue(DWORD AType, const std::wstring& AText)
+{
+    RegSetValueExW(RunKey().Get(), KName, 0, AType, reinterpret_cast<const BYTE*>(AText.c_str()),
+                   static_cast<DWORD>((AText.size() + 1) * sizeof(wchar_t)));
+}
+
+// The stored value: its type and text, or type 0 when there is none.
+std::pair<DWORD, std::wstring> Value()
+{
+    DWORD type = 0, size = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, KRunKey, KName, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &size) != ERROR_SUCCESS)
+        return {0, L""};
+    std::wstring data(size / sizeof(wchar_t), L'\0');
+    RegGetValueW(HKEY_CURRENT_USER, KRunKey, KName, RRF_RT_ANY | RRF_NOEXPAND, &type, data.data(), &size);
+    if (type == REG_SZ || type == REG_EXPAND_SZ) data.resize(wcsnlen(data.c_str(), data.size()));
+    return {type, data};
+}
+
+bool RunKeyExists()
+{
+    fw::TRegKey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, KRunKey, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+std::wstring SwapCase(std::wstring AText)
+{
+    for (auto& c : AText) c = iswupper(c) ? towlower(c) : towupper(c);
+    return AText;
+}
+
+class AutoRunTest : public testing::Test {
+protected:
+    ~AutoRunTest() override { RegDeleteValueW(RunKey().Get(), KName); }
+};
+
+TEST_F(AutoRunTest, RegisterWritesThePathAsAStringWithItsNulCounted)
+{
+    RegDeleteValueW(RunKey().Get(), KName);
+    EXPECT_FALSE(IsAutoRun(KName));
+    EXPECT_TRUE(RegisterAutoRun(KName));
+    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
+    DWORD size = 0;
+    RegQueryValueExW(RunKey().Get(), KName, nullptr, nullptr, nullptr, &size);
+    EXPECT_EQ(size, (ExePath().size() + 1) * sizeof(wchar_t));
+    EXPECT_TRUE(IsAutoRun(KName));
+}
+
+TEST_F(AutoRunTest, WhatCountsAsThisExecutable)
+{
+    const struct {
+        const char* Title;
+        DWORD Type;
+        std::wstring Data;
+        bool Registered;
+    } cases[] = {
+        {"same path", REG_SZ, ExePath(), true},
+        {"other letter case", REG_SZ, SwapCase(ExePath()), true},
+        {"quoted", REG_SZ, L"\"" + ExePath() + L"\"", false},
+        {"with an argument", REG_SZ, ExePath() + L" /min", false},
+        {"trailing blank", REG_SZ, ExePath() + L" ", false},
+        {"another copy", REG_SZ, L"C:\\Other\\Tarnwick.exe", false},
+        {"expandable, raw text equal", REG_EXPAND_SZ, ExePath(), true},
+        {"expandable, with a variable", REG_EXPAND_SZ, L"%SystemDrive%" + ExePath().substr(2), false},
+        {"empty", REG_SZ, L"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        SetValue(c.Type, c.Data);
+        EXPECT_EQ(IsAutoRun(KName), c.Registered);
+    }
+}
+
+TEST_F(AutoRunTest, UnregisterDeletesWhateverTheValueHolds)
+{
+    for (const std::wstring& data : {ExePath(), std::wstring(L"C:\\Other\\Tarnwick.exe"), L"\"" + ExePath() + L"\""}) {
+        SetValue(REG_SZ, data);
+        EXPECT_TRUE(UnregisterAutoRun(KName));
+        EXPECT_EQ(Value().first, 0u);
+    }
+    EXPECT_TRUE(UnregisterAutoRun(KName)) << "nothing to delete is no error";
+}
+
+TEST_F(AutoRunTest, AValueOfAnotherTypeIsAnErrorForTheQueryOnly)
+{
+    DWORD number = 1;
+    auto setDword = [&] { RegSetValueExW(RunKey().Get(), KName, 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4); };
+    setDword();
+    try {
+        IsAutoRun(KName);
+        ADD_FAILURE() << "no error";
+    } catch (const ERegistryException& e) {
+        EXPECT_EQ(e.Message(), L"'TarnwickTest' のデータ型が不正です");
+    }
+    EXPECT_TRUE(RegisterAutoRun(KName));
+    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
+    setDword();
+    EXPECT_TRUE(UnregisterAutoRun(KName));
+    EXPECT_EQ(Value().first, 0u);
+}
+
+TEST_F(AutoRunTest, AMissingRunKeyIsNotCreatedByTheQuery)
+{
+    fw::TRegKey parent;
+    RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_ALL_ACCESS, parent.Put());
+    // Keep the prefix's own values to put them back afterwards.
+    std::vector<std::pair<std::wstring, std::wstring>> kept;
+    {
+        fw::TRegKey run = RunKey();
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD n = 256, type = 0, size = 0;
+            if (RegEnumValueW(run.Get(), i, name, &n, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+            std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+            DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+            RegQueryValueExW(run.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &bytes);
+            if (type == REG_SZ) kept.emplace_back(name, data.c_str());
+        }
+    }
+    ASSERT_EQ(RegDeleteTreeW(parent.Get(), L"Run"), ERROR_SUCCESS);
+    ASSERT_FALSE(RunKeyExists());
+    EXPECT_FALSE(IsAutoRun(KName));
+    EXPECT_FALSE(RunKeyExists());
+    EXPECT_TRUE(UnregisterAutoRun(KName));
+    EXPECT_TRUE(RunKeyExists());
+    RegDeleteTreeW(parent.Get(), L"Run");
+    EXPECT_TRUE(RegisterAutoRun(KName));
+    EXPECT_TRUE(RunKeyExists());
+    for (auto& [name, data] : kept)
+        RegSetValueExW(RunKey().Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+// Run by ctest a second time under LC_ALL=tr_TR.UTF-8, where Wine starts the
+// process with the Turkish locale.
+TEST_F(AutoRunTest, TheComparisonFollowsTheLocaleReadAtStart)
+{
+    std::wstring path = ExePath();
+    ASSERT_NE(path.find(L'i'), std::wstring::npos) << "the path needs an i";
+    std::wstring dotless = path;
+    for (auto& c : dotless)
+        if (c == L'i') c = L'\u0131';
+    SetValue(REG_SZ, dotless);
+    wchar_t expected[16] = {};
+    if (GetEnvironmentVariableW(L"EXPECT_LOCALE", expected, 16)) {
+        ASSERT_EQ(fw::StartupLocale(), wcstoul(expected, nullptr, 16)) << "the run did not get its locale";
+    }
+    if (fw::StartupLocale() == 0x041F) {
+        // Turkish: i upper-cases to a dotted capital, the dotless one to I.
+        EXPECT_FALSE(IsAutoRun(KName));
+    } else {
+        EXPECT_EQ(fw::StartupLocale(), 0x0409u);
+        EXPECT_TRUE(IsAutoRun(KName));
+    }
+}
+
+} // namespace
