@@ -23,6 +23,7 @@ LCID StartupLocale() noexcept
 namespace {
 
 constexpr wchar_t KAppWindowClass[] = L"TApplication";
+constexpr UINT KReleaseMessage = WM_APP + 1;
 
 std::wstring ModulePath(HMODULE AModule)
 {
@@ -157,6 +158,21 @@ void TApplication::DestroyForm(TForm* AForm)
     }
 }
 
+void TApplication::ReleaseForm(TForm* AForm)
+{
+    PostMessageW(Handle(), KReleaseMessage, 0, reinterpret_cast<LPARAM>(AForm));
+}
+
+void TApplication::BeginModal()
+{
+    if (++FModalLevel == 1 && !MainFormOnTaskBar) ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+}
+
+void TApplication::EndModal()
+{
+    if (--FModalLevel == 0 && !MainFormOnTaskBar) ShowWindow(Handle(), SW_HIDE);
+}
+
 void TApplication::DestroyForms()
 {
     while (!FForms.empty()) DestroyForm(FForms.back().get());
@@ -219,14 +235,19 @@ bool TApplication::CheckSynchronize()
     return FSync.CheckSynchronize();
 }
 
-bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM, LRESULT& AResult)
+bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM ALParam, LRESULT& AResult)
 {
-    if (AMsg == WM_NULL) {
+    AResult = 0;
+    switch (AMsg) {
+    case WM_NULL:
         CheckSynchronize();
-        AResult = 0;
         return true;
+    case KReleaseMessage:
+        DestroyForm(reinterpret_cast<TForm*>(ALParam));
+        return true;
+    default:
+        return false;
     }
-    return false;
 }
 
 void InitializeFrameworkUnit()

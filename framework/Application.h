@@ -50,8 +50,15 @@ public:
 
     // Destroys every form this object owns, newest first.
     void DestroyForms();
-    // Destroys one form this object owns (a released dialog).
+    // Destroys one form this object owns.
     void DestroyForm(TForm* AForm);
+    // Destroys AForm once the message loop next gets to it.
+    void ReleaseForm(TForm* AForm);
+
+    // A modal form is shown or goes away: while one is up, this object's
+    // window stands for the program in the taskbar.
+    void BeginModal();
+    void EndModal();
 
     void HandleException(const std::exception_ptr& AError);
     void ShowException(const std::exception_ptr& AError);
@@ -75,6 +82,7 @@ private:
     TForm* FMainForm = nullptr;
     bool FTerminated = false;
     bool FComInitialized = false;
+    int FModalLevel = 0;
 };
 
 // The process's application object; exists from the framework's unit

@@ -1,15 +1,44 @@
 #include "framework/Forms.h"
 
+#include <algorithm>
+
 #include "framework/Application.h"
+#include "framework/Controls.h"
+#include "framework/Dpi.h"
+#include "framework/Styles.h"
 
 namespace fw {
 
-TForm::TForm(TApplication& AOwner, const wchar_t* AClassName, const wchar_t* ACaption)
-    : FOwner(AOwner)
+namespace {
+
+DWORD StyleOf(TFormKind AKind)
+{
+    return AKind == TFormKind::fkDialog ? WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN : WS_OVERLAPPEDWINDOW;
+}
+
+DWORD ExStyleOf(TFormKind AKind)
+{
+    return AKind == TFormKind::fkDialog ? WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT : 0;
+}
+
+bool ModifierHeld() noexcept
+{
+    return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
+}
+
+} // namespace
+
+TForm::TForm(TApplication& AOwner, const wchar_t* AClassName, const wchar_t* ACaption, TFormKind AKind)
+    : FOwner(AOwner), FKind(AKind)
 {
     FWindow = std::make_unique<TMessageWindow>(
-        AClassName, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); },
-        WS_OVERLAPPEDWINDOW, 0, AOwner.Handle(), ACaption);
+        AClassName, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); }, StyleOf(AKind),
+        ExStyleOf(AKind), AOwner.Handle(), ACaption);
+    if (AKind == TFormKind::fkDialog) {
+        // A dialog has no minimise, maximise or size entries in its window menu.
+        HMENU system = GetSystemMenu(Handle(), FALSE);
+        for (UINT command : {SC_MAXIMIZE, SC_MINIMIZE, SC_SIZE, SC_RESTORE}) DeleteMenu(system, command, MF_BYCOMMAND);
+    }
 }
 
 TForm::~TForm() = default;
@@ -18,13 +47,19 @@ void TForm::Close()
 {
     if (FOwner.MainForm() == this)
         FOwner.Terminate();
+    else if (FModal)
+        ModalResult = 2;
     else
         ShowWindow(Handle(), SW_HIDE);
 }
 
 void TForm::DoCreate()
 {
-    if (OnCreate) OnCreate(this);
+    try {
+        if (OnCreate) OnCreate(this);
+    } catch (...) {
+        FOwner.HandleException(std::current_exception());
+    }
 }
 
 void TForm::DoDestroy()
@@ -34,14 +69,223 @@ void TForm::DoDestroy()
     if (OnDestroy) OnDestroy(this);
 }
 
-bool TForm::WndProc(UINT AMsg, WPARAM, LPARAM, LRESULT& AResult)
+void TForm::SetClientSize(int AWidth, int AHeight)
+{
+    FClientWidth = AWidth;
+    FClientHeight = AHeight;
+    RECT r{0, 0, AWidth, AHeight};
+    AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE)));
+    SetWindowPos(Handle(), nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::ScaleForDpi()
+{
+    int dpi = static_cast<int>(WindowDpi(Handle()));
+    FScaleFactor = static_cast<float>(dpi) / 96.0f;
+    if (dpi == 96) return;
+    for (TControl* control : FControls) control->ScaleBy(dpi, 96);
+    SetClientSize(MulDiv(FClientWidth, dpi, 96), MulDiv(FClientHeight, dpi, 96));
+}
+
+COLORREF TForm::BackgroundColor() const
+{
+    const TStyle* style = TStyleManager::ActiveStyle();
+    return style ? style->Color(TStyleColor::Window) : GetSysColor(COLOR_BTNFACE);
+}
+
+void TForm::PaintWindowless(HDC ADC, POINT AOrigin)
+{
+    POINT old{};
+    SetWindowOrgEx(ADC, AOrigin.x, AOrigin.y, &old);
+    RECT client{0, 0, FClientWidth, FClientHeight};
+    GetClientRect(Handle(), &client);
+    TBrushHandle background(CreateSolidBrush(BackgroundColor()));
+    FillRect(ADC, &client, background.Get());
+    for (TControl* control : FControls)
+        if (control->Windowless()) control->Paint(ADC);
+    SetWindowOrgEx(ADC, old.x, old.y, nullptr);
+}
+
+void TForm::Paint()
+{
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(Handle(), &ps);
+    RECT client;
+    GetClientRect(Handle(), &client);
+    // Drawn off screen first so labels never flicker over the background.
+    TMemoryDC memory(CreateCompatibleDC(dc));
+    TBitmapHandle bitmap(CreateCompatibleBitmap(dc, client.right, client.bottom));
+    {
+        TSelectObject select(memory.Get(), bitmap.Get());
+        PaintWindowless(memory.Get(), POINT{0, 0});
+        BitBlt(dc, 0, 0, client.right, client.bottom, memory.Get(), 0, 0, SRCCOPY);
+    }
+    EndPaint(Handle(), &ps);
+}
+
+TControl* TForm::WindowlessAt(POINT APoint) const
+{
+    // The topmost windowless control under the point: the last declared.
+    for (auto it = FControls.rbegin(); it != FControls.rend(); ++it) {
+        RECT r = (*it)->BoundsRect();
+        if ((*it)->Windowless() && PtInRect(&r, APoint)) return *it;
+    }
+    return nullptr;
+}
+
+void TForm::SetHover(TControl* AControl)
+{
+    if (AControl == FHover) return;
+    TControl* old = std::exchange(FHover, AControl);
+    if (old && old->OnMouseLeave) old->OnMouseLeave(old);
+    if (FHover && FHover->OnMouseEnter) FHover->OnMouseEnter(FHover);
+}
+
+TButton* TForm::FindButton(bool ADefault, bool ACancel, UINT AId) const
+{
+    for (TControl* control : FControls) {
+        auto* button = dynamic_cast<TButton*>(control);
+        if (!button) continue;
+        if ((ADefault && button->Default) || (ACancel && button->Cancel) || (AId && button->Id() == AId)) return button;
+    }
+    return nullptr;
+}
+
+bool TForm::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
 {
     if (AMsg == WM_CLOSE) {
         Close();
         AResult = 0;
         return true;
     }
-    return false;
+    return FKind == TFormKind::fkDialog && DialogMessage(AMsg, AWParam, ALParam, AResult);
+}
+
+bool TForm::DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+{
+    AResult = 0;
+    POINT point{static_cast<short>(LOWORD(ALParam)), static_cast<short>(HIWORD(ALParam))};
+    switch (AMsg) {
+    case WM_ERASEBKGND:
+        AResult = 1;
+        return true;
+    case WM_PAINT:
+        Paint();
+        return true;
+    case WM_MOUSEMOVE: {
+        SetHover(WindowlessAt(point));
+        TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, Handle(), 0};
+        TrackMouseEvent(&track);
+        return true;
+    }
+    case WM_MOUSELEAVE:
+        SetHover(nullptr);
+        return true;
+    case WM_LBUTTONDOWN:
+        FPressed = WindowlessAt(point);
+        return true;
+    case WM_LBUTTONUP: {
+        TControl* control = WindowlessAt(point);
+        bool click = control && control == FPressed;
+        FPressed = nullptr;
+        if (click && control->OnClick) control->OnClick(control);
+        return true;
+    }
+    case WM_SETCURSOR: {
+        POINT cursor;
+        GetCursorPos(&cursor);
+        ScreenToClient(Handle(), &cursor);
+        TControl* control = LOWORD(ALParam) == HTCLIENT ? WindowlessAt(cursor) : nullptr;
+        if (!control || !control->HandPoint) return false;
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        AResult = TRUE;
+        return true;
+    }
+    case DM_GETDEFID:
+        if (TButton* button = FindButton(true, false)) {
+            AResult = MAKELRESULT(button->Id(), DC_HASDEFID);
+            return true;
+        }
+        return false;
+    case WM_COMMAND: {
+        // Our buttons click themselves; what arrives here is the dialog
+        // manager's Enter (the default button's id) or Esc (IDCANCEL), and
+        // those count only without Shift, Ctrl or Alt.
+        if (HIWORD(AWParam) != BN_CLICKED) return false;
+        if (ModifierHeld()) return true;
+        UINT id = LOWORD(AWParam);
+        TButton* button = id == IDCANCEL ? FindButton(false, true) : FindButton(false, false, id);
+        if (button) button->Click();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+int TForm::ShowModal()
+{
+    // Every other visible window of the program waits; the hidden ones (the
+    // tray icon's among them) go on receiving their messages.
+    std::vector<HWND> disabled;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND AWnd, LPARAM AParam) -> BOOL {
+            auto* list = reinterpret_cast<std::vector<HWND>*>(AParam);
+            if (IsWindowVisible(AWnd) && IsWindowEnabled(AWnd)) list->push_back(AWnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&disabled));
+    std::erase(disabled, Handle());
+    for (HWND wnd : disabled) EnableWindow(wnd, FALSE);
+    FOwner.BeginModal();
+
+    RECT window;
+    GetWindowRect(Handle(), &window);
+    HMONITOR monitor = MonitorFromWindow(Handle(), MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    GetMonitorInfoW(monitor, &info);
+    int w = window.right - window.left, h = window.bottom - window.top;
+    SetWindowPos(Handle(), HWND_TOPMOST, (info.rcMonitor.left + info.rcMonitor.right - w) / 2,
+                 (info.rcMonitor.top + info.rcMonitor.bottom - h) / 2, 0, 0, SWP_NOSIZE);
+    ShowWindow(Handle(), SW_SHOW);
+    SetForegroundWindow(Handle());
+    if (HWND first = GetNextDlgTabItem(Handle(), nullptr, FALSE)) SetFocus(first);
+
+    ModalResult = 0;
+    FModal = true;
+    while (ModalResult == 0) {
+        MSG msg;
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (!FOwner.CheckSynchronize()) WaitMessage();
+            continue;
+        }
+        if (msg.message == WM_QUIT) {
+            // The program is ending: close with 2 and leave the quit for the main loop.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            ModalResult = 2;
+            break;
+        }
+        if (!IsDialogMessageW(Handle(), &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    FModal = false;
+
+    for (HWND wnd : disabled)
+        if (IsWindow(wnd)) EnableWindow(wnd, TRUE);
+    ShowWindow(Handle(), SW_HIDE);
+    FOwner.EndModal();
+    return ModalResult;
+}
+
+void TForm::Release()
+{
+    FOwner.ReleaseForm(this);
 }
 
 } // namespace fw

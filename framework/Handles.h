@@ -69,6 +69,7 @@ inline void DestroyIconHandle(HICON AValue) noexcept { DestroyIcon(AValue); }
 inline void DestroyWindowHandle(HWND AValue) noexcept { DestroyWindow(AValue); }
 inline void DeleteGdiObject(HGDIOBJ AValue) noexcept { DeleteObject(AValue); }
 inline void FreeModuleHandle(HMODULE AValue) noexcept { FreeLibrary(AValue); }
+inline void DeleteMemoryDC(HDC AValue) noexcept { DeleteDC(AValue); }
 
 using TKernelHandle = TUniqueHandle<HANDLE, TNullTraits<HANDLE, CloseKernelHandle>>;
 using TFileHandle = TUniqueHandle<HANDLE, TFileTraits>;
@@ -77,6 +78,8 @@ using TMenuHandle = TUniqueHandle<HMENU, TNullTraits<HMENU, DestroyMenuHandle>>;
 using TIconHandle = TUniqueHandle<HICON, TNullTraits<HICON, DestroyIconHandle>>;
 using TWindowHandle = TUniqueHandle<HWND, TNullTraits<HWND, DestroyWindowHandle>>;
 using TModuleHandle = TUniqueHandle<HMODULE, TNullTraits<HMODULE, FreeModuleHandle>>;
+// A DC from CreateCompatibleDC.
+using TMemoryDC = TUniqueHandle<HDC, TNullTraits<HDC, DeleteMemoryDC>>;
 
 template <typename T>
 using TGdiHandle = TUniqueHandle<T, TNullTraits<T, DeleteGdiObject>>;

@@ -31,7 +31,7 @@ bool TSyncQueue::CheckSynchronize()
         }
         {
             std::lock_guard guard(FLock);
-            request->Error = error;
+            request->Error = std::move(error);
             request->Done = true;
         }
         FDone.notify_all();

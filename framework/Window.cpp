@@ -8,7 +8,7 @@
 namespace fw {
 
 TMessageWindow::TMessageWindow(const wchar_t* AClassName, TMessageHandler AHandler, DWORD AStyle,
-                               DWORD AExStyle, HWND AOwner, const wchar_t* ACaption)
+                               DWORD AExStyle, HWND AOwner, const wchar_t* ACaption, UINT AId)
     : FHandler(std::move(AHandler))
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -22,7 +22,8 @@ TMessageWindow::TMessageWindow(const wchar_t* AClassName, TMessageHandler AHandl
         wc.lpszClassName = AClassName;
         if (!RegisterClassExW(&wc)) throw EOSError(SysErrorMessage(GetLastError()));
     }
-    HWND wnd = CreateWindowExW(AExStyle, AClassName, ACaption, AStyle, 0, 0, 0, 0, AOwner, nullptr, instance, this);
+    auto menu = (AStyle & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AId)) : nullptr;
+    HWND wnd = CreateWindowExW(AExStyle, AClassName, ACaption, AStyle, 0, 0, 0, 0, AOwner, menu, instance, this);
     if (!wnd) throw EOSError(SysErrorMessage(GetLastError()));
     FHandle.Reset(wnd);
 }

@@ -14,9 +14,11 @@ using TMessageHandler = std::function<bool(UINT AMsg, WPARAM AWParam, LPARAM ALP
 
 class TMessageWindow {
 public:
-    // A hidden top-level window of the given class (registered on first use).
+    // A window of the given class (registered on first use), hidden unless
+    // AStyle says otherwise. AOwner is the parent of a WS_CHILD window, whose
+    // control id is AId.
     TMessageWindow(const wchar_t* AClassName, TMessageHandler AHandler, DWORD AStyle = WS_POPUP,
-                   DWORD AExStyle = 0, HWND AOwner = nullptr, const wchar_t* ACaption = L"");
+                   DWORD AExStyle = 0, HWND AOwner = nullptr, const wchar_t* ACaption = L"", UINT AId = 0);
     ~TMessageWindow() = default;
     TMessageWindow(const TMessageWindow&) = delete;
     TMessageWindow& operator=(const TMessageWindow&) = delete;

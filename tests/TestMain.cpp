@@ -9,6 +9,8 @@ int wmain(int argc, wchar_t** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     fw::InitializeFrameworkUnit();
+    fw::Application->Initialize();
+    fw::Application->MainFormOnTaskBar = false; // as the program sets it
     uIniManager::InitializeUnit();
     int result = RUN_ALL_TESTS();
     uIniManager::FinalizeUnit();

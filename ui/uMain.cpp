@@ -2,6 +2,7 @@
 
 #include "framework/Application.h"
 #include "settings/uIniManager.h"
+#include "ui/uVersion.h"
 
 namespace uMain {
 
@@ -146,7 +147,7 @@ void TfrmMain::menuOpenControlPanelClick(TObject*)
 
 void TfrmMain::menuVersionInfoClick(TObject*)
 {
-    // The version dialog arrives with its own unit.
+    uVersion::ShowVersion();
 }
 
 void TfrmMain::menuEnableNotificationClick(TObject*)

@@ -20,6 +20,8 @@ stop() {
   fi
 }
 trap stop EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
 # A persistent server keeps every test from paying Wine's start-up again.
 "$WINESERVER_BIN" -k 2>/dev/null || true
 "$WINESERVER_BIN" -p

@@ -1,0 +1,98 @@
+#include "framework/Graphics.h"
+
+#include <wincodec.h>
+
+#include <cstring>
+
+#include "framework/Exceptions.h"
+
+namespace fw {
+
+namespace {
+
+// Releases a COM interface at the end of its scope.
+template <typename T>
+class TComPtr {
+public:
+    TComPtr() = default;
+    ~TComPtr()
+    {
+        if (FPtr) FPtr->Release();
+    }
+    TComPtr(const TComPtr&) = delete;
+    TComPtr& operator=(const TComPtr&) = delete;
+    T* operator->() const noexcept { return FPtr; }
+    T* Get() const noexcept { return FPtr; }
+    T** Put() noexcept { return &FPtr; }
+
+private:
+    T* FPtr = nullptr;
+};
+
+void Check(HRESULT AResult)
+{
+    if (FAILED(AResult)) throw EOSError(SysErrorMessage(static_cast<DWORD>(AResult)));
+}
+
+} // namespace
+
+TFontHandle TFont::Create() const
+{
+    LOGFONTW font{};
+    font.lfHeight = -Height;
+    font.lfWeight = Bold ? FW_BOLD : FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = CLEARTYPE_QUALITY;
+    Name.copy(font.lfFaceName, LF_FACESIZE - 1);
+    return TFontHandle(CreateFontIndirectW(&font));
+}
+
+void TPicture::LoadFromResource(const wchar_t* AName)
+{
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC info = FindResourceW(module, AName, L"PNG");
+    HGLOBAL data = info ? LoadResource(module, info) : nullptr;
+    auto* bytes = static_cast<BYTE*>(data ? LockResource(data) : nullptr);
+    if (!bytes) throw EOSError(SysErrorMessage(GetLastError()));
+
+    TComPtr<IWICImagingFactory> factory;
+    Check(CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(factory.Put())));
+    TComPtr<IWICStream> stream;
+    Check(factory->CreateStream(stream.Put()));
+    Check(stream->InitializeFromMemory(bytes, SizeofResource(module, info)));
+    TComPtr<IWICBitmapDecoder> decoder;
+    Check(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put()));
+    TComPtr<IWICBitmapFrameDecode> frame;
+    Check(decoder->GetFrame(0, frame.Put()));
+    TComPtr<IWICFormatConverter> converter;
+    Check(factory->CreateFormatConverter(converter.Put()));
+    Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0,
+                                WICBitmapPaletteTypeCustom));
+    UINT width = 0, height = 0;
+    Check(converter->GetSize(&width, &height));
+
+    BITMAPINFO bmi{};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = static_cast<LONG>(width);
+    bmi.bmiHeader.biHeight = -static_cast<LONG>(height);
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    TBitmapHandle bitmap(CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap) throw EOSError(SysErrorMessage(GetLastError()));
+    Check(converter->CopyPixels(nullptr, width * 4, width * height * 4, static_cast<BYTE*>(bits)));
+    FBitmap = std::move(bitmap);
+    FWidth = static_cast<int>(width);
+    FHeight = static_cast<int>(height);
+}
+
+void TPicture::Draw(HDC ADC, int AX, int AY) const
+{
+    if (!FBitmap) return;
+    TMemoryDC memory(CreateCompatibleDC(ADC));
+    TSelectObject select(memory.Get(), FBitmap.Get());
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(ADC, AX, AY, FWidth, FHeight, memory.Get(), 0, 0, FWidth, FHeight, blend);
+}
+
+} // namespace fw

@@ -1,0 +1,196 @@
+// The version dialog, created and driven in-process.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+
+#include "framework/Application.h"
+#include "framework/Handles.h"
+#include "settings/uAutoRun.h"
+#include "tests/TestSupport.h"
+#include "ui/uVersion.h"
+
+namespace {
+
+using namespace fw;
+using uVersion::TfrmVersion;
+
+constexpr wchar_t KRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// Runs AAction from a timer once the modal loop is running.
+void WhenModal(std::function<void()> AAction)
+{
+    static std::function<void()> pending;
+    pending = std::move(AAction);
+    SetTimer(nullptr, 0, 30, [](HWND, UINT, UINT_PTR AId, DWORD) {
+        KillTimer(nullptr, AId);
+        auto action = std::move(pending);
+        if (action) action();
+    });
+}
+
+// The visible version dialog (a closed one may linger hidden until released).
+HWND VersionWindow()
+{
+    for (HWND wnd = nullptr; (wnd = FindWindowExW(nullptr, wnd, L"TfrmVersion", nullptr));)
+        if (IsWindowVisible(wnd)) return wnd;
+    return nullptr;
+}
+
+void PostKey(HWND AWnd, UINT AKey, bool AChar = false)
+{
+    PostMessageW(AWnd, WM_KEYDOWN, AKey, 1);
+    if (AChar) PostMessageW(AWnd, WM_CHAR, towlower(AKey), 1);
+    PostMessageW(AWnd, WM_KEYUP, AKey, 0xC0000001);
+}
+
+class VersionTest : public testing::Test {
+protected:
+    VersionTest() { RegDeleteKeyValueW(HKEY_CURRENT_USER, KRunKey, L"Tarnwick"); }
+    ~VersionTest() override { RegDeleteKeyValueW(HKEY_CURRENT_USER, KRunKey, L"Tarnwick"); }
+};
+
+TEST_F(VersionTest, LayoutAndCaptionsAt96Dpi)
+{
+    TfrmVersion form(*Application);
+    form.DoCreate();
+    ASSERT_EQ(form.ScaleFactor(), 1.0f);
+    wchar_t caption[64] = {};
+    GetWindowTextW(form.Handle(), caption, 64);
+    EXPECT_STREQ(caption, L"Version Information");
+    RECT client;
+    GetClientRect(form.Handle(), &client);
+    EXPECT_EQ(client.right, 624);
+    EXPECT_EQ(client.bottom, 251);
+    LONG_PTR style = GetWindowLongPtrW(form.Handle(), GWL_STYLE), ex = GetWindowLongPtrW(form.Handle(), GWL_EXSTYLE);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+    EXPECT_TRUE(ex & WS_EX_TOPMOST);
+
+    const struct {
+        TControl* Control;
+        int Left, Top, Width, Height;
+    } fixed[] = {
+        {form.imgLogo.get(), 8, 8, 128, 128},  {form.lblVersion.get(), 142, 70, 463, 33},
+        {form.btnClose.get(), 221, 188, 181, 47}, {form.chbxAutoRun.get(), 8, 145, 337, 26},
+        {form.imgBuiltWith.get(), 8, 191, 48, 48},
+    };
+    for (auto& f : fixed) {
+        SCOPED_TRACE(testing::Message() << std::string(f.Control->Name.begin(), f.Control->Name.end()));
+        EXPECT_EQ(f.Control->Left, f.Left);
+        EXPECT_EQ(f.Control->Top, f.Top);
+        EXPECT_EQ(f.Control->Width, f.Width);
+        EXPECT_EQ(f.Control->Height, f.Height);
+    }
+    EXPECT_EQ(form.lblTitle->Top, -8);
+    EXPECT_EQ(form.lblAutoRun->Top, 145) << "no nudge at 100 %";
+    EXPECT_EQ(form.lblCopyright->Left + form.lblCopyright->Width, 605) << "right edge kept";
+    EXPECT_EQ(form.lblTitle->Caption(), L"Tarn Wick");
+    EXPECT_EQ(form.lblVersion->Caption(), L"Version 1.1.0");
+    EXPECT_FALSE(form.chbxAutoRun->Checked());
+    EXPECT_EQ(form.lblCopyright->TextColor(), RGB(255, 255, 255));
+}
+
+TEST(VersionNudge, RoundsHalfToEven)
+{
+    const std::pair<float, int> cases[] = {{1.0f, 0}, {1.25f, 0}, {1.5f, 1}, {1.75f, 2}, {2.0f, 2}, {2.5f, 3}, {3.0f, 4}};
+    for (auto [scale, nudge] : cases) EXPECT_EQ(uVersion::AutoRunLabelNudge(scale), nudge) << scale;
+}
+
+TEST_F(VersionTest, TheCheckBoxStartsFromTheRegistry)
+{
+    ASSERT_TRUE(uAutoRun::RegisterAutoRun(L"Tarnwick"));
+    TfrmVersion form(*Application);
+    form.DoCreate();
+    EXPECT_TRUE(form.chbxAutoRun->Checked());
+}
+
+TEST_F(VersionTest, CopyrightTurnsCyanUnderThePointerAndWhiteAgainAfter)
+{
+    TfrmVersion form(*Application);
+    form.DoCreate();
+    RECT r = form.lblCopyright->BoundsRect();
+    SendMessageW(form.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(r.left + 2, r.top + 2));
+    EXPECT_EQ(form.lblCopyright->TextColor(), RGB(0, 255, 255));
+    SendMessageW(form.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+    EXPECT_EQ(form.lblCopyright->TextColor(), RGB(255, 255, 255));
+    SendMessageW(form.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(r.left + 2, r.top + 2));
+    SendMessageW(form.Handle(), WM_MOUSELEAVE, 0, 0);
+    EXPECT_EQ(form.lblCopyright->TextColor(), RGB(255, 255, 255));
+}
+
+TEST_F(VersionTest, ModalResults)
+{
+    const struct {
+        const char* Title;
+        std::function<void(TfrmVersion&)> Action;
+        int Result;
+    } cases[] = {
+        {"Esc", [](TfrmVersion& f) { PostKey(f.btnClose->Handle(), VK_ESCAPE); }, 1},
+        {"Enter", [](TfrmVersion& f) { PostKey(f.chbxAutoRun->Handle(), VK_RETURN); }, 1},
+        {"C", [](TfrmVersion& f) { PostKey(f.chbxAutoRun->Handle(), 'C', true); }, 1},
+        {"Space on the button", [](TfrmVersion& f) { PostKey(f.btnClose->Handle(), VK_SPACE); }, 1},
+        {"close box", [](TfrmVersion& f) { PostMessageW(f.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        TfrmVersion form(*Application);
+        form.DoCreate();
+        WhenModal([&] { c.Action(form); });
+        EXPECT_EQ(form.ShowModal(), c.Result);
+    }
+}
+
+TEST_F(VersionTest, ShowVersionAppliesTheCheckBoxOnResultOneOnly)
+{
+    // Unchecking and pressing Esc removes the value; the close box keeps it.
+    const struct {
+        const char* Title;
+        UINT Close; // 0: Esc; else a system command
+        bool Registered;
+    } cases[] = {{"Esc", 0, false}, {"close box", SC_CLOSE, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        ASSERT_TRUE(uAutoRun::RegisterAutoRun(L"Tarnwick"));
+        bool taskbarShown = false;
+        WhenModal([&] {
+            HWND wnd = VersionWindow();
+            taskbarShown = IsWindowVisible(Application->Handle());
+            HWND box = FindWindowExW(wnd, nullptr, L"TCheckBox", nullptr);
+            SendMessageW(box, BM_CLICK, 0, 0);
+            if (c.Close)
+                PostMessageW(wnd, WM_SYSCOMMAND, c.Close, 0);
+            else
+                PostKey(GetFocus(), VK_ESCAPE);
+        });
+        uVersion::ShowVersion();
+        EXPECT_TRUE(taskbarShown) << "the program has a taskbar button while the dialog is up";
+        EXPECT_FALSE(IsWindowVisible(Application->Handle()));
+        EXPECT_EQ(uAutoRun::IsAutoRun(L"Tarnwick"), c.Registered);
+        test::PumpPending();
+        EXPECT_EQ(VersionWindow(), nullptr) << "released after closing";
+    }
+}
+
+TEST_F(VersionTest, ASecondDialogOnTopOfTheFirstAppliesItsOwnCheckBox)
+{
+    int opened = 0;
+    std::function<void()> second = [&] {
+        ++opened;
+        HWND top = VersionWindow();
+        SendMessageW(FindWindowExW(top, nullptr, L"TCheckBox", nullptr), BM_CLICK, 0, 0);
+        PostKey(GetFocus(), VK_RETURN);
+    };
+    WhenModal([&] {
+        ++opened;
+        WhenModal(second);
+        uVersion::ShowVersion(); // the second, inside the first's modal loop
+        PostMessageW(VersionWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+    uVersion::ShowVersion();
+    EXPECT_EQ(opened, 2);
+    EXPECT_TRUE(uAutoRun::IsAutoRun(L"Tarnwick")) << "the second dialog's check applied; the first discarded";
+}
+
+} // namespace

@@ -1,0 +1,588 @@
+"""Shared pieces of the end-to-end tests: the real Tarnwick.exe under Wine, on Xvfb.
+
+Every test script runs one Session: its own Xvfb display, its own copy of the
+build's Wine prefix (with the simulated remote-access service installed), its
+own scenario file and call log, and its own wineserver, kept warm for the
+whole script so restarting the program between cases is cheap. The session
+takes down everything it started, also when a case fails, the script is
+interrupted or its time budget runs out.
+
+Waits are on things that can be observed (a window, a pixel colour, a line in
+the service's log, a process exit), each with a deadline; the only sleeps are
+short polling intervals. Wine's output always goes to files, never to a pipe:
+its background services inherit the descriptors and would hold a pipe open.
+"""
+
+import argparse
+import collections
+import ctypes
+import glob
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+from pathlib import Path
+
+SOURCE = Path(__file__).resolve().parents[2]
+LIB_SH = SOURCE / "tools" / "wine" / "lib.sh"
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver64"
+XVFB = "/usr/bin/Xvfb"
+XDOTOOL = "/usr/bin/xdotool"
+IMPORT = "/usr/bin/import"
+CONVERT = "/usr/bin/convert"  # another "convert" may come first on the PATH
+OVERRIDES = "rasapi32=n;mscoree,mshtml="
+
+# The prefix's virtual desktop is 1000x700 at (0, 0); its taskbar is y 680-699.
+# Tray icons are 16x16, the first at x 982, the next ones 20 px further left each.
+DESKTOP_SIZE = (1000, 700)
+TRAY_TOP = 682
+TRAY_FIRST_LEFT = 982
+TRAY_STEP = 20
+ICON_SIZE = 16
+
+TRAY_CLASS = "TTrayIcon"
+POLL_INTERVAL_S = 5.0  # how often the program asks the service for connections
+
+# The discs of the two tray images; the letters on them are in other colours.
+ICON_COLOURS = {
+    "disconnected": (0x00, 0xB7, 0xEE),
+    "connected": (0xFF, 0xF0, 0x00),
+}
+COLOUR_TOLERANCE = 24
+# A 16x16 disc is ~120 disc-coloured pixels; a few stray ones are no icon.
+MIN_DISC_PIXELS = 40
+
+XDOTOOL_BUTTONS = {"left": "1", "middle": "2", "right": "3"}
+
+DEFAULT_SCENARIO = "entry\t2\tOffice\nentry\t2\tLab\nentry\t1\tModem\n"
+
+
+class TestFailure(AssertionError):
+    pass
+
+
+class BudgetExceeded(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise TestFailure(message)
+
+
+def wait_until(what, probe, timeout, interval=0.1):
+    """Calls probe until it returns something true and returns that; fails at the deadline."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise TestFailure(f"{what}: not within {timeout:g} s")
+        time.sleep(interval)
+
+
+_libc = ctypes.CDLL(None, use_errno=True)
+_PR_SET_PDEATHSIG = 1
+
+
+def _die_with_us(sig):
+    # A test killed from outside (a CI time-out sends SIGKILL) leaves no
+    # display or server behind: the kernel signals them when we go.
+    def set_signal():
+        _libc.prctl(_PR_SET_PDEATHSIG, int(sig), 0, 0, 0)
+
+    return set_signal
+
+
+KEPT_MARK = ".kept"
+
+
+def kill_strays(prefix):
+    """Kills whatever still runs in the prefix (its wineserver normally takes all with it)."""
+    marker = f"WINEPREFIX={prefix}".encode() + b"\0"
+    for environ in glob.glob("/proc/[0-9]*/environ"):
+        try:
+            with open(environ, "rb") as f:
+                if marker not in f.read():
+                    continue
+            os.kill(int(environ.split("/")[2]), signal.SIGKILL)
+        except (OSError, ValueError):
+            pass
+
+
+def server_dirs(prefix):
+    """The folders where the prefix's wineserver keeps its socket and lock."""
+    try:
+        st = os.stat(prefix)
+    except OSError:
+        return []
+    name = f"server-{st.st_dev:x}-{st.st_ino:x}"
+    # Upstream keeps them under /tmp/.wine-UID; Debian under a /tmp/wine-XXXXXX of its own.
+    return glob.glob(f"/tmp/.wine-{os.getuid()}/{name}") + glob.glob(f"/tmp/wine-*/{name}")
+
+
+def stop_prefix(prefix):
+    """Ends the prefix's wineserver and everything running in the prefix."""
+    try:
+        subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=str(prefix)), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
+    except (subprocess.SubprocessError, OSError):
+        pass
+    kill_strays(prefix)
+
+
+def remove_server_dirs(prefix):
+    """Wine leaves the folder of an ended server behind, with its lock file."""
+    for folder in server_dirs(prefix):
+        if not os.path.exists(os.path.join(folder, "socket")):
+            shutil.rmtree(folder, ignore_errors=True)
+
+
+def _guard(tmp):
+    """Waits for the test process to end; cleans up after it unless it did so itself."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGHUP, signal.SIG_IGN)
+    sys.stdin.buffer.read()
+    tmp = Path(tmp)
+    if not tmp.is_dir() or (tmp / KEPT_MARK).exists():
+        return
+    stop_prefix(tmp / "prefix")
+    remove_server_dirs(tmp / "prefix")
+    try:
+        os.kill(int((tmp / "xvfb.pid").read_text()), signal.SIGKILL)
+    except (OSError, ValueError):
+        pass
+    shutil.rmtree(tmp, ignore_errors=True)
+
+
+class Program:
+    """One run of Tarnwick.exe; its exit code is the wine64 process's return code."""
+
+    def __init__(self, popen, out_path):
+        self.popen = popen
+        self.out_path = out_path
+
+    @property
+    def pid(self):
+        return self.popen.pid
+
+    def running(self):
+        return self.popen.poll() is None
+
+    def wait_exit(self, timeout):
+        try:
+            return self.popen.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise TestFailure(f"the program (pid {self.pid}) still runs after {timeout:g} s") from None
+
+    def kill(self):
+        if self.running():
+            self.popen.kill()
+        self.popen.wait()
+
+
+class Session:
+    def __init__(self, build, name):
+        self.build = Path(build).resolve()
+        self.name = name
+        self.exe = self.build / "Tarnwick.exe"
+        self.driver_exe = self.build / "twdriver.exe"
+        self.sim_dll = self.build / "tools" / "rassim" / "system32" / "rasapi32.dll"
+        self.artifacts = self.build / "e2e" / name
+        self.tmp = None
+        self.prefix = None
+        self.env = None
+        self._guard = None
+        self.xvfb = None
+        self.server = None
+        self.display = None
+        self.programs = []
+        self.last_shot = None
+        self._shots = 0
+
+    # ---- set-up and tear-down ----
+
+    def __enter__(self):
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def _start(self):
+        for need in (self.exe, self.driver_exe, self.sim_dll):
+            if not need.is_file():
+                raise TestFailure(f"{need} is missing: build Tarnwick, twdriver and rassim first")
+        shutil.rmtree(self.artifacts, ignore_errors=True)
+        self.tmp = Path(tempfile.mkdtemp(prefix=f"tarnwick-e2e-{self.name}-"))
+        self.prefix = self.tmp / "prefix"
+        self._start_guard()
+        self.scenario = self.tmp / "scenario.txt"
+        self.log = self.tmp / "rassim.log"
+        # lib.sh makes the build's prefix once (under a lock) and installs the sim into it.
+        with open(self.tmp / "prefix-copy.log", "wb") as log:
+            subprocess.run(
+                ["bash", "-c", '. "$1" && wine_copy_prefix "$2" "$3"', "copy", LIB_SH, self.build, self.prefix],
+                check=True, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        self._start_xvfb()
+        self.env = dict(
+            os.environ,
+            DISPLAY=self.display,
+            WINEPREFIX=str(self.prefix),
+            WINEDEBUG="-all",
+            WINEDLLOVERRIDES=OVERRIDES,
+            RASSIM_SCENARIO=str(self.scenario),
+            RASSIM_LOG=str(self.log),
+        )
+        self.env.pop("WINESERVER", None)
+        self.write_scenario(DEFAULT_SCENARIO)
+        self._start_server()
+
+    def _start_guard(self):
+        # If this process is killed outright, the guard (in a session of its
+        # own, so a kill of our process group spares it) sees its stdin close
+        # and takes down what is left in our prefix, then the folder.
+        self._guard = subprocess.Popen([sys.executable, __file__, "--guard", str(self.tmp)], stdin=subprocess.PIPE,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+
+    def _start_xvfb(self):
+        # -displayfd lets Xvfb pick a free display itself: no race with parallel tests.
+        read_end, write_end = os.pipe()
+        self.xvfb = self._spawn(
+            [XVFB, "-displayfd", str(write_end), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
+             "-nolisten", "tcp"],
+            "xvfb.log", signal.SIGTERM, pass_fds=(write_end,))
+        os.close(write_end)
+        (self.tmp / "xvfb.pid").write_text(str(self.xvfb.pid))
+        number = b""
+        deadline = time.monotonic() + 20
+        with os.fdopen(read_end, "rb", buffering=0) as pipe:
+            while not number.endswith(b"\n") and time.monotonic() < deadline:
+                chunk = pipe.read(16)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip().isdigit():
+            raise TestFailure(f"Xvfb did not start (see {self.tmp / 'xvfb.log'})")
+        self.display = ":" + number.decode().strip()
+
+    def _spawn(self, args, log, death_signal, **options):
+        """Starts a child that the kernel signals when we die, its output in a file of ours."""
+        with open(self.tmp / log, "ab") as out:
+            return subprocess.Popen(args, env=self.env, cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal), **options)
+
+    def _server_listens(self):
+        for folder in server_dirs(self.prefix):
+            with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+                try:
+                    probe.connect(os.path.join(folder, "socket"))
+                    return True
+                except OSError:
+                    pass
+        return False
+
+    def _start_server(self):
+        # In the foreground, as our child: it dies with us. Persistent, so the
+        # program's restarts between cases find it warm.
+        self.server = self._spawn([WINESERVER, "-f", "-p"], "wineserver.log", signal.SIGTERM)
+        wait_until("the wineserver", lambda: self._server_listens() or self.server.poll() is not None, 20, 0.02)
+        check(self.server.poll() is None, f"wineserver ended at once (see {self.tmp / 'wineserver.log'})")
+
+    def close(self):
+        for program in self.programs:
+            try:
+                program.kill()
+            except OSError:
+                pass
+        if self.server is not None:
+            stop_prefix(self.prefix)
+            try:
+                self.server.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+                self.server.wait()
+        if self.prefix is not None:
+            kill_strays(self.prefix)
+            remove_server_dirs(self.prefix)
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
+        if self.tmp is not None:
+            if os.environ.get("TARNWICK_E2E_KEEP"):
+                (self.tmp / KEPT_MARK).touch()
+                print(f"kept {self.tmp}", flush=True)
+            else:
+                shutil.rmtree(self.tmp, ignore_errors=True)
+        if self._guard is not None:
+            self._guard.stdin.close()
+            try:
+                self._guard.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                pass
+
+    # ---- the program ----
+
+    def start(self, *args):
+        out = f"program-{len(self.programs) + 1}.out"
+        program = Program(self._spawn([WINE, str(self.exe), *args], out, signal.SIGKILL), self.tmp / out)
+        self.programs.append(program)
+        return program
+
+    def start_ready(self, state="disconnected", timeout=20):
+        """Starts the program and waits for its tray icon to be drawn in the first slot."""
+        program = self.start()
+        self.wait_window(TRAY_CLASS, timeout)
+        self.wait_tray(state, timeout)
+        return program
+
+    def wine(self, *args, timeout=60):
+        """Runs a Windows program of the prefix (taskkill, reg) to its end; returns its exit code."""
+        with open(self.tmp / "wine.out", "ab") as out:
+            return subprocess.run([WINE, *map(str, args)], env=self.env, cwd=self.tmp, stdin=subprocess.DEVNULL,
+                                  stdout=out, stderr=subprocess.STDOUT, timeout=timeout,
+                                  preexec_fn=_die_with_us(signal.SIGKILL)).returncode
+
+    def reset(self):
+        """Between cases: no program left, the default phonebook, the pointer out of the way."""
+        for program in self.programs:
+            program.kill()
+        self.wait_no_window(TRAY_CLASS, 15)
+        self.write_scenario(DEFAULT_SCENARIO)
+        self.pointer(500, 300)
+
+    # ---- the simulated service ----
+
+    def write_scenario(self, text):
+        # The service re-reads the file on every call: replace it in one step.
+        part = self.scenario.with_suffix(".part")
+        part.write_text(text, encoding="utf-8")
+        os.replace(part, self.scenario)
+
+    def log_lines(self):
+        try:
+            return self.log.read_text(encoding="utf-8").splitlines()
+        except FileNotFoundError:
+            return []
+
+    def wait_log(self, what, predicate, timeout, after=0):
+        """Waits for a log line (from index `after` on) that satisfies predicate; returns its index."""
+        def probe():
+            for i, line in enumerate(self.log_lines()[after:], after):
+                if predicate(line.split("\t")):
+                    return i + 1
+            return 0
+        return wait_until(what, probe, timeout) - 1
+
+    # ---- the driver ----
+
+    def driver(self, *args, check_result=True, timeout=60):
+        out, err = self.tmp / "driver.out", self.tmp / "driver.err"
+        with open(out, "wb") as o, open(err, "wb") as e:
+            result = subprocess.run([WINE, str(self.driver_exe), *map(str, args)], env=self.env, cwd=self.tmp,
+                                    stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=timeout,
+                                    preexec_fn=_die_with_us(signal.SIGKILL))
+        text = out.read_bytes().decode("utf-8")
+        if check_result and result.returncode != 0:
+            raise TestFailure(f"twdriver {' '.join(map(str, args))}: exit {result.returncode}: "
+                              f"{err.read_bytes().decode('utf-8', 'replace').strip()}")
+        return result.returncode, text
+
+    def wait_window(self, window_class, timeout):
+        return self.driver("wait-window", window_class, int(timeout * 1000), timeout=timeout + 30)[1].strip()
+
+    def wait_no_window(self, window_class, timeout):
+        self.driver("wait-no-window", window_class, int(timeout * 1000), timeout=timeout + 30)
+
+    def count_windows(self, window_class, visible_only=False):
+        args = ["count", window_class] + (["visible"] if visible_only else [])
+        return int(self.driver(*args)[1])
+
+    def wait_menu(self, timeout):
+        """Waits for the open popup menu; returns its rectangle (left, top, right, bottom)."""
+        rect = self.driver("wait-menu", int(timeout * 1000), timeout=timeout + 30)[1].split()
+        return tuple(int(v) for v in rect)
+
+    def wait_no_menu(self, timeout):
+        self.driver("wait-no-menu", int(timeout * 1000), timeout=timeout + 30)
+
+    def menu_shows_within(self, timeout):
+        code, _ = self.driver("wait-menu", int(timeout * 1000), check_result=False, timeout=timeout + 30)
+        return code == 0
+
+    # ---- the screen ----
+
+    def screenshot(self, label="shot"):
+        self._shots += 1
+        path = self.tmp / f"{self._shots:03d}-{label}.png"
+        subprocess.run([IMPORT, "-display", self.display, "-window", "root", str(path)], check=True,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.last_shot = path
+        return path
+
+    @staticmethod
+    def colours(png, left, top, width, height):
+        """The pixel colours of a rectangle of a picture, counted."""
+        text = subprocess.run([CONVERT, str(png), "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}",
+                               "+repage", "-depth", "8", "txt:-"],
+                              check=True, stdin=subprocess.DEVNULL, capture_output=True).stdout.decode()
+        counts = collections.Counter()
+        for match in re.finditer(r"#([0-9A-Fa-f]{6})\b", text):
+            rgb = bytes.fromhex(match.group(1))
+            counts[(rgb[0], rgb[1], rgb[2])] += 1
+        return counts
+
+    @staticmethod
+    def tray_slot(slot):
+        return TRAY_FIRST_LEFT - slot * TRAY_STEP, TRAY_TOP
+
+    def tray_state(self, slot=0, png=None):
+        """Which of the program's icons the tray slot shows ("disconnected", "connected"), or None."""
+        png = png or self.screenshot(f"tray{slot}")
+        left, top = self.tray_slot(slot)
+        counts = self.colours(png, left, top, ICON_SIZE, ICON_SIZE)
+        best, best_count = None, 0
+        for state, wanted in ICON_COLOURS.items():
+            n = sum(c for rgb, c in counts.items()
+                    if max(abs(a - b) for a, b in zip(rgb, wanted)) <= COLOUR_TOLERANCE)
+            if n >= MIN_DISC_PIXELS and n > best_count:
+                best, best_count = state, n
+        return best
+
+    def wait_tray(self, state, timeout, slot=0):
+        """Waits until the slot shows `state` (None: no icon of ours); returns the seconds it took."""
+        began = time.monotonic()
+        seen = []
+
+        def probe():
+            current = self.tray_state(slot)
+            seen.append(current)
+            return current == state
+        try:
+            wait_until(f"tray slot {slot} showing {state}", probe, timeout, 0.2)
+        except TestFailure as failure:
+            raise TestFailure(f"{failure} (last seen: {seen[-1] if seen else 'nothing'})") from None
+        return time.monotonic() - began
+
+    # ---- the pointer and the keyboard ----
+
+    def xdotool(self, *args):
+        subprocess.run([XDOTOOL, *map(str, args)], check=True, env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+    def pointer(self, x, y):
+        self.xdotool("mousemove", x, y)
+
+    def pointer_position(self):
+        out = subprocess.run([XDOTOOL, "getmouselocation", "--shell"], check=True, env=self.env,
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=30).stdout.decode()
+        values = dict(line.split("=", 1) for line in out.split())
+        return int(values["X"]), int(values["Y"])
+
+    def click(self, x, y, button="left"):
+        self.xdotool("mousemove", x, y, "click", XDOTOOL_BUTTONS[button])
+
+    def click_tray(self, button="left", slot=0):
+        left, top = self.tray_slot(slot)
+        self.click(left + ICON_SIZE // 2, top + ICON_SIZE // 2, button)
+
+    def type_into_menu(self, *keys, timeout=10):
+        # Xvfb has no window manager, so keys go to the X window under the
+        # pointer. Over the taskbar they reach explorer, not the program's
+        # menu: put the pointer on the menu's frame, where it selects no item.
+        left, top, _, _ = self.wait_menu(timeout)
+        self.pointer(left + 1, top + 1)
+        self.xdotool("key", *keys)
+
+    # ---- failures ----
+
+    def keep_evidence(self, case):
+        """Copies what helps to understand a failed case to <build>/e2e/<script>/<case>/."""
+        dest = self.artifacts / re.sub(r"[^A-Za-z0-9_.-]+", "_", case)
+        dest.mkdir(parents=True, exist_ok=True)
+        try:
+            self.screenshot("failure")
+        except (subprocess.SubprocessError, OSError):
+            pass
+        for path in [self.last_shot, self.scenario, self.log, *[p.out_path for p in self.programs]]:
+            if path and Path(path).is_file():
+                shutil.copy2(path, dest)
+        return dest
+
+
+def _on_signal(signum, _frame):
+    raise SystemExit(f"interrupted by signal {signum}")
+
+
+def _on_alarm(_signum, _frame):
+    raise BudgetExceeded("the script ran out of its time budget")
+
+
+def run(name, cases, budget=150):
+    """Runs the cases (name, function(session)) in one session; prints one line per case and a summary.
+
+    Returns the exit code for the script: 0 when every case passed.
+    """
+    parser = argparse.ArgumentParser(description=f"End-to-end tests: {name}")
+    parser.add_argument("--build", required=True, help="the build directory")
+    parser.add_argument("--budget", type=int, default=budget, help="seconds before the script gives up")
+    parser.add_argument("-k", dest="only", default=None, help="run only cases whose name contains this")
+    args = parser.parse_args()
+
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, _on_signal)
+    # Ends (and cleans up) before ctest's own time-out would kill us outright.
+    signal.signal(signal.SIGALRM, _on_alarm)
+    signal.alarm(args.budget)
+
+    selected = [(n, f) for n, f in cases if not args.only or args.only in n]
+    passed = failed = 0
+    began = time.monotonic()
+    try:
+        with Session(args.build, name) as session:
+            print(f"session ready in {time.monotonic() - began:.1f} s (display {session.display})", flush=True)
+            for i, (case, function) in enumerate(selected):
+                t0 = time.monotonic()
+                try:
+                    if i:
+                        session.reset()
+                    function(session)
+                except Exception as error:  # one broken case must not hide the others
+                    failed += 1
+                    print(f"FAIL {case} ({time.monotonic() - t0:.1f} s): {error}", flush=True)
+                    if not isinstance(error, TestFailure):
+                        traceback.print_exc()
+                    print(f"     evidence in {session.keep_evidence(case)}", flush=True)
+                else:
+                    passed += 1
+                    print(f"ok   {case} ({time.monotonic() - t0:.1f} s)", flush=True)
+    except BudgetExceeded as error:
+        failed += 1
+        print(f"FAIL {error} ({args.budget} s)", flush=True)
+    finally:
+        signal.alarm(0)
+    print(f"{name}: {time.monotonic() - began:.1f} s in all", flush=True)
+    print(f"{passed} passed, {failed} failed", flush=True)
+    return 0 if failed == 0 and passed == len(selected) else 1
+
+
+if __name__ == "__main__" and len(sys.argv) == 3 and sys.argv[1] == "--guard":
+    _guard(sys.argv[2])

@@ -1,0 +1,441 @@
+// twdriver: finds and drives Tarnwick's windows from another process in the
+// same Wine desktop, for the end-to-end tests and the demo.
+//
+// Results go to stdout as UTF-8, one per line; failures and time-outs go to
+// stderr and end with exit code 1 (2 for a usage error). Every wait takes a
+// deadline in milliseconds and polls; nothing here sleeps for a fixed time.
+#include <windows.h>
+
+#include <cwchar>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t KTrayClass[] = L"TTrayIcon";
+constexpr wchar_t KMenuClass[] = L"#32768";
+constexpr wchar_t KDialogClass[] = L"#32770";
+constexpr UINT KTrayCallback = WM_USER + 1;
+constexpr WPARAM KTrayIconId = 1;
+constexpr int KMessageTextId = 0xFFFF;
+constexpr DWORD KPollMs = 20;
+// For the commands whose deadline may be left out.
+constexpr DWORD KDefaultWaitMs = 10000;
+constexpr UINT KSendTimeoutMs = 2000;
+
+constexpr int KExitFailure = 1;
+constexpr int KExitUsage = 2;
+
+struct TFailure {
+    int ExitCode;
+    std::wstring Message;
+};
+
+[[noreturn]] void Fail(std::wstring AMessage, int AExitCode = KExitFailure)
+{
+    throw TFailure{AExitCode, std::move(AMessage)};
+}
+
+std::string ToUtf8(std::wstring_view AText)
+{
+    if (AText.empty()) return {};
+    int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+// Raw bytes, not the console's code page: callers read this from files and pipes.
+void WriteTo(DWORD AStdHandle, std::wstring_view ALine)
+{
+    std::string bytes = ToUtf8(ALine);
+    bytes += '\n';
+    HANDLE out = GetStdHandle(AStdHandle);
+    DWORD written = 0;
+    WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void Print(std::wstring_view ALine) { WriteTo(STD_OUTPUT_HANDLE, ALine); }
+
+// One text per line: line breaks inside a text would split it, so they are
+// escaped, and so is the escape character itself.
+std::wstring OneLine(std::wstring_view AText)
+{
+    std::wstring out;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        wchar_t c = AText[i];
+        if (c == L'\\') {
+            out += L"\\\\";
+        } else if (c == L'\r') {
+            if (i + 1 < AText.size() && AText[i + 1] == L'\n') ++i;
+            out += L"\\n";
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::wstring HandleText(HWND AWnd)
+{
+    wchar_t buffer[32];
+    swprintf(buffer, std::size(buffer), L"0x%llX", static_cast<unsigned long long>(reinterpret_cast<ULONG_PTR>(AWnd)));
+    return buffer;
+}
+
+std::wstring RectText(const RECT& ARect)
+{
+    wchar_t buffer[64];
+    swprintf(buffer, std::size(buffer), L"%ld %ld %ld %ld", ARect.left, ARect.top, ARect.right, ARect.bottom);
+    return buffer;
+}
+
+DWORD ParseMs(const std::wstring& AText)
+{
+    wchar_t* end = nullptr;
+    unsigned long value = wcstoul(AText.c_str(), &end, 10);
+    if (AText.empty() || *end != L'\0' || AText[0] == L'-') Fail(L"not a time in ms: " + AText, KExitUsage);
+    return static_cast<DWORD>(value);
+}
+
+std::wstring ClassOf(HWND AWnd)
+{
+    wchar_t name[256] = {};
+    GetClassNameW(AWnd, name, static_cast<int>(std::size(name)));
+    return name;
+}
+
+bool SameClass(HWND AWnd, const std::wstring& AClass)
+{
+    return CompareStringOrdinal(ClassOf(AWnd).c_str(), -1, AClass.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+// The window's text as its own process answers WM_GETTEXT; a hung owner gives "".
+std::wstring WindowText(HWND AWnd)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(AWnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, KSendTimeoutMs, &length)) return {};
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(AWnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                             KSendTimeoutMs, &copied))
+        return {};
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return text;
+}
+
+std::vector<HWND> TopLevelWindows()
+{
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND AWnd, LPARAM AParam) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+std::vector<HWND> ChildWindows(HWND AParent)
+{
+    std::vector<HWND> windows;
+    EnumChildWindows(
+        AParent,
+        [](HWND AWnd, LPARAM AParam) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+std::vector<HWND> WindowsOfClass(const std::wstring& AClass, bool AVisibleOnly)
+{
+    std::vector<HWND> found;
+    for (HWND wnd : TopLevelWindows())
+        if (SameClass(wnd, AClass) && (!AVisibleOnly || IsWindowVisible(wnd))) found.push_back(wnd);
+    return found;
+}
+
+// Polls ACheck until it yields a value or the deadline passes; checks once
+// more at the deadline so a zero time-out still looks.
+template <typename T>
+std::optional<T> WaitFor(DWORD ATimeoutMs, const std::function<std::optional<T>()>& ACheck)
+{
+    ULONGLONG deadline = GetTickCount64() + ATimeoutMs;
+    for (;;) {
+        if (std::optional<T> value = ACheck()) return value;
+        if (GetTickCount64() >= deadline) return std::nullopt;
+        Sleep(KPollMs);
+    }
+}
+
+HWND WaitWindow(const std::wstring& AClass, bool AVisibleOnly, DWORD ATimeoutMs)
+{
+    std::optional<HWND> wnd = WaitFor<HWND>(ATimeoutMs, [&]() -> std::optional<HWND> {
+        std::vector<HWND> found = WindowsOfClass(AClass, AVisibleOnly);
+        if (found.empty()) return std::nullopt;
+        return found.front();
+    });
+    if (!wnd)
+        Fail(L"time-out: no " + std::wstring(AVisibleOnly ? L"visible " : L"") + L"window of class \"" + AClass +
+             L"\" after " + std::to_wstring(ATimeoutMs) + L" ms");
+    return *wnd;
+}
+
+void WaitNoWindow(const std::wstring& AClass, bool AVisibleOnly, DWORD ATimeoutMs)
+{
+    std::optional<bool> gone = WaitFor<bool>(ATimeoutMs, [&]() -> std::optional<bool> {
+        if (!WindowsOfClass(AClass, AVisibleOnly).empty()) return std::nullopt;
+        return true;
+    });
+    if (!gone)
+        Fail(L"time-out: a " + std::wstring(AVisibleOnly ? L"visible " : L"") + L"window of class \"" + AClass +
+             L"\" is still there after " + std::to_wstring(ATimeoutMs) + L" ms");
+}
+
+std::wstring WithoutAccessMarks(std::wstring_view AText)
+{
+    std::wstring out;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        if (AText[i] == L'&' && i + 1 < AText.size()) ++i;
+        out += AText[i];
+    }
+    return out;
+}
+
+// ---- commands ----
+
+using TArgs = std::vector<std::wstring>;
+
+void NeedArgs(const TArgs& AArgs, size_t AMin, size_t AMax)
+{
+    if (AArgs.size() < AMin || AArgs.size() > AMax) Fail(L"wrong number of arguments (see twdriver help)", KExitUsage);
+}
+
+void CmdWaitWindow(const TArgs& A)
+{
+    NeedArgs(A, 2, 2);
+    Print(HandleText(WaitWindow(A[0], false, ParseMs(A[1]))));
+}
+
+void CmdWaitNoWindow(const TArgs& A)
+{
+    NeedArgs(A, 2, 2);
+    WaitNoWindow(A[0], false, ParseMs(A[1]));
+}
+
+void CmdCount(const TArgs& A)
+{
+    NeedArgs(A, 1, 2);
+    bool visibleOnly = A.size() == 2 && A[1] == L"visible";
+    if (A.size() == 2 && !visibleOnly) Fail(L"count: the second argument can only be \"visible\"", KExitUsage);
+    Print(std::to_wstring(WindowsOfClass(A[0], visibleOnly).size()));
+}
+
+void CmdList(const TArgs& A)
+{
+    NeedArgs(A, 0, 0);
+    for (HWND wnd : TopLevelWindows()) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(wnd, &pid);
+        RECT r{};
+        GetWindowRect(wnd, &r);
+        Print(HandleText(wnd) + L"\tpid " + std::to_wstring(pid) + (IsWindowVisible(wnd) ? L"\tvisible\t" : L"\thidden\t") +
+              RectText(r) + L"\t" + ClassOf(wnd) + L"\t" + OneLine(WindowText(wnd)));
+    }
+}
+
+void CmdChildren(const TArgs& A)
+{
+    NeedArgs(A, 1, 1);
+    std::vector<HWND> windows = WindowsOfClass(A[0], true);
+    if (windows.empty()) Fail(L"children: no visible window of class \"" + A[0] + L"\"");
+    for (HWND child : ChildWindows(windows.front()))
+        Print(HandleText(child) + L"\tid " + std::to_wstring(GetDlgCtrlID(child)) +
+              (IsWindowVisible(child) ? L"\tvisible\t" : L"\thidden\t") + ClassOf(child) + L"\t" + OneLine(WindowText(child)));
+}
+
+void CmdForeground(const TArgs& A)
+{
+    NeedArgs(A, 0, 0);
+    HWND wnd = GetForegroundWindow();
+    if (!wnd) Fail(L"foreground: no foreground window");
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    Print(HandleText(wnd) + L"\tpid " + std::to_wstring(pid) + L"\t" + ClassOf(wnd) + L"\t" + OneLine(WindowText(wnd)));
+}
+
+void CmdTray(const TArgs& A)
+{
+    NeedArgs(A, 1, 2);
+    UINT message = 0;
+    if (A[0] == L"left")
+        message = WM_LBUTTONUP;
+    else if (A[0] == L"right")
+        message = WM_RBUTTONUP;
+    else if (A[0] == L"middle")
+        message = WM_MBUTTONUP;
+    else
+        Fail(L"tray: the button is left, right or middle", KExitUsage);
+    HWND tray = WaitWindow(KTrayClass, false, A.size() == 2 ? ParseMs(A[1]) : KDefaultWaitMs);
+    if (!PostMessageW(tray, KTrayCallback, KTrayIconId, message))
+        Fail(L"tray: PostMessage failed, error " + std::to_wstring(GetLastError()));
+    Print(HandleText(tray));
+}
+
+void CmdWaitMenu(const TArgs& A)
+{
+    NeedArgs(A, 1, 1);
+    HWND menu = WaitWindow(KMenuClass, true, ParseMs(A[0]));
+    RECT r{};
+    GetWindowRect(menu, &r);
+    Print(RectText(r));
+}
+
+void CmdWaitNoMenu(const TArgs& A)
+{
+    NeedArgs(A, 1, 1);
+    WaitNoWindow(KMenuClass, true, ParseMs(A[0]));
+}
+
+struct TKeyName {
+    const wchar_t* Name;
+    WORD Key;
+};
+
+constexpr TKeyName KKeys[] = {
+    {L"Escape", VK_ESCAPE}, {L"Return", VK_RETURN}, {L"Up", VK_UP},     {L"Down", VK_DOWN},
+    {L"Left", VK_LEFT},     {L"Right", VK_RIGHT},   {L"Home", VK_HOME}, {L"End", VK_END},
+};
+
+// The menu's modal loop runs in the program's thread and reads that thread's
+// queue, so keys posted to the menu window reach it as if typed.
+void CmdMenuKey(const TArgs& A)
+{
+    NeedArgs(A, 1, 2);
+    const TKeyName* named = nullptr;
+    for (const TKeyName& key : KKeys)
+        if (CompareStringOrdinal(A[0].c_str(), -1, key.Name, -1, TRUE) == CSTR_EQUAL) named = &key;
+    if (!named && A[0].size() != 1)
+        Fail(L"menu-key: a single character or one of Escape Return Up Down Left Right Home End", KExitUsage);
+    DWORD timeout = A.size() == 2 ? ParseMs(A[1]) : KDefaultWaitMs;
+    HWND menu = WaitWindow(KMenuClass, true, timeout);
+    if (!named) {
+        PostMessageW(menu, WM_CHAR, A[0][0], 1);
+        return;
+    }
+    LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(named->Key, MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(menu, WM_KEYDOWN, named->Key, 1 | scan);
+    PostMessageW(menu, WM_KEYUP, named->Key, 1 | scan | (LPARAM{3} << 30));
+}
+
+void CmdBoxes(const TArgs& A)
+{
+    NeedArgs(A, 1, 2);
+    HWND dialog = WaitWindow(A.size() == 2 ? A[1] : KDialogClass, true, ParseMs(A[0]));
+    Print(OneLine(WindowText(dialog)));
+    std::vector<HWND> children = ChildWindows(dialog);
+    // The message text first: callers look for it without knowing the layout.
+    for (HWND child : children)
+        if (GetDlgCtrlID(child) == KMessageTextId) Print(OneLine(WindowText(child)));
+    for (HWND child : children) {
+        if (GetDlgCtrlID(child) == KMessageTextId) continue;
+        std::wstring text = WindowText(child);
+        if (!text.empty()) Print(OneLine(text));
+    }
+}
+
+void CmdWaitNoBox(const TArgs& A)
+{
+    NeedArgs(A, 1, 2);
+    WaitNoWindow(A.size() == 2 ? A[1] : KDialogClass, true, ParseMs(A[0]));
+}
+
+// Buttons of our own framework have classes of their own ("TButton") but
+// answer BM_CLICK like the system's; a label with the same text never does.
+bool LooksLikeButton(HWND AWnd)
+{
+    std::wstring name = ClassOf(AWnd);
+    CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+    return name.find(L"button") != std::wstring::npos || name.find(L"checkbox") != std::wstring::npos;
+}
+
+void CmdClick(const TArgs& A)
+{
+    NeedArgs(A, 2, 3);
+    std::wstring wanted = WithoutAccessMarks(A[0]);
+    std::wstring dialogClass = A.size() == 3 ? A[2] : KDialogClass;
+    std::optional<HWND> button = WaitFor<HWND>(ParseMs(A[1]), [&]() -> std::optional<HWND> {
+        for (HWND dialog : WindowsOfClass(dialogClass, true))
+            for (HWND child : ChildWindows(dialog))
+                if (LooksLikeButton(child) && IsWindowVisible(child) && WithoutAccessMarks(WindowText(child)) == wanted)
+                    return child;
+        return std::nullopt;
+    });
+    if (!button) Fail(L"click: no visible window of class \"" + dialogClass + L"\" with a button \"" + A[0] + L"\"");
+    // Posted, not sent: the click may open another modal loop that would hold a send.
+    if (!PostMessageW(*button, BM_CLICK, 0, 0)) Fail(L"click: PostMessage failed, error " + std::to_wstring(GetLastError()));
+}
+
+void CmdHelp(const TArgs&);
+
+struct TCommand {
+    const wchar_t* Name;
+    const wchar_t* Args;
+    const wchar_t* Does;
+    void (*Run)(const TArgs&);
+};
+
+constexpr TCommand KCommands[] = {
+    {L"wait-window", L"<class> <timeout_ms>", L"a top-level window of the class, shown or not; prints its HWND", CmdWaitWindow},
+    {L"wait-no-window", L"<class> <timeout_ms>", L"no top-level window of the class is left", CmdWaitNoWindow},
+    {L"count", L"<class> [visible]", L"prints how many top-level windows of the class there are", CmdCount},
+    {L"list", L"", L"prints every top-level window: HWND, pid, shown or hidden, rectangle, class, title", CmdList},
+    {L"children", L"<class>", L"prints the controls of a visible window of the class: HWND, id, shown or hidden, class, text", CmdChildren},
+    {L"foreground", L"", L"prints the foreground window: HWND, pid, class, title", CmdForeground},
+    {L"tray", L"<left|right|middle> [timeout_ms]", L"posts that button's release to the tray icon's window (waits 10 s by default)", CmdTray},
+    {L"wait-menu", L"<timeout_ms>", L"a visible popup menu; prints its rectangle: left top right bottom", CmdWaitMenu},
+    {L"wait-no-menu", L"<timeout_ms>", L"no visible popup menu is left", CmdWaitNoMenu},
+    {L"menu-key", L"<key> [timeout_ms]", L"types into the open menu a character or Escape Return Up Down Left Right Home End (waits 10 s by default)", CmdMenuKey},
+    {L"boxes", L"<timeout_ms> [class]", L"a visible dialog (or window of the class): prints its title, its message text (id 0xFFFF), then its other controls' texts", CmdBoxes},
+    {L"wait-no-box", L"<timeout_ms> [class]", L"no visible dialog (or window of the class) is left", CmdWaitNoBox},
+    {L"click", L"<button text> <timeout_ms> [class]", L"presses a button or check box of a visible dialog (or window of the class) by its text, access marks ignored", CmdClick},
+    {L"help", L"", L"this list", CmdHelp},
+};
+
+void CmdHelp(const TArgs&)
+{
+    Print(L"usage: twdriver <command> [arguments]");
+    Print(L"Results go to stdout, one per line, line breaks inside a text as \\n; failures to stderr, exit code 1 (2: a wrong command line).");
+    for (const TCommand& command : KCommands) {
+        Print(std::wstring(L"  ") + command.Name + (*command.Args ? L" " : L"") + command.Args);
+        Print(std::wstring(L"      ") + command.Does);
+    }
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    try {
+        if (argc < 2) Fail(L"usage: twdriver <command> [arguments]; twdriver help lists them", KExitUsage);
+        std::wstring name = argv[1];
+        TArgs args(argv + 2, argv + argc);
+        for (const TCommand& command : KCommands) {
+            if (name != command.Name) continue;
+            command.Run(args);
+            return 0;
+        }
+        Fail(L"unknown command: " + name + L"; twdriver help lists them", KExitUsage);
+    } catch (const TFailure& failure) {
+        WriteTo(STD_ERROR_HANDLE, L"twdriver: " + failure.Message);
+        return failure.ExitCode;
+    }
+}

@@ -1,0 +1,177 @@
+#include "ui/uVersion.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cmath>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "framework/Application.h"
+#include "framework/Text.h"
+#include "settings/uAutoRun.h"
+
+namespace uVersion {
+
+using namespace fw;
+
+const wchar_t KWebSite[] = L"https://www.morvane.example/tarnwick";
+
+namespace {
+
+constexpr wchar_t KAutoRunName[] = L"Tarnwick";
+constexpr COLORREF KHoverColor = RGB(0, 255, 255);
+constexpr COLORREF KNormalColor = RGB(255, 255, 255);
+
+template <typename T>
+std::unique_ptr<T> Make(TForm& AForm, const wchar_t* AName, int ALeft, int ATop, int AWidth, int AHeight,
+                        int AFontHeight)
+{
+    auto control = std::make_unique<T>(AForm);
+    control->Name = AName;
+    control->Font.Height = AFontHeight;
+    control->SetBounds(ALeft, ATop, AWidth, AHeight);
+    return control;
+}
+
+std::unique_ptr<TLabel> MakeLabel(TForm& AForm, const wchar_t* AName, const wchar_t* ACaption, int ALeft, int ATop,
+                                  int AWidth, int AHeight, int AFontHeight)
+{
+    auto label = Make<TLabel>(AForm, AName, ALeft, ATop, AWidth, AHeight, AFontHeight);
+    label->SetCaption(ACaption);
+    return label;
+}
+
+} // namespace
+
+TfrmVersion::TfrmVersion(TApplication& AOwner)
+    : TForm(AOwner, L"TfrmVersion", L"Version Information", TFormKind::fkDialog)
+{
+    Name = L"frmVersion";
+    OnCreate = [this](TObject* s) { FormCreate(s); };
+    SetClientSize(624, 251);
+
+    // Windowless controls in stacking order; the windowed ones lie above.
+    imgLogo = Make<TImage>(*this, L"imgLogo", 8, 8, 128, 128, 12);
+    imgLogo->Picture.LoadFromResource(L"LOGO");
+
+    lblTitle = MakeLabel(*this, L"lblTitle", L"Tarn Wick", 142, -8, 463, 86, 64);
+    lblTitle->Font.Bold = true;
+    lblTitle->AdjustSize();
+
+    lblVersion = Make<TLabel>(*this, L"lblVersion", 142, 70, 463, 33, 21);
+    lblVersion->AutoSize = false;
+    lblVersion->Alignment = TAlignment::taRightJustify;
+    lblVersion->SetCaption(L"lblVersion");
+
+    lblAutoRun = MakeLabel(*this, L"lblAutoRun", L"Launch automatically when Windows starts", 29, 145, 300, 21, 16);
+
+    lblCopyright = Make<TLabel>(*this, L"lblCopyright", 400, 109, 205, 21, 16);
+    lblCopyright->Alignment = TAlignment::taRightJustify;
+    lblCopyright->StyleFontColor = false;
+    lblCopyright->Font.Color = KNormalColor;
+    lblCopyright->HandPoint = true;
+    lblCopyright->SetCaption(L"\u00A9 2026 Morvane. All rights reserved.");
+    lblCopyright->OnClick = [this](TObject* s) { lblCopyrightClick(s); };
+    lblCopyright->OnMouseEnter = [this](TObject* s) { lblCopyrightMouseEnter(s); };
+    lblCopyright->OnMouseLeave = [this](TObject* s) { lblCopyrightMouseLeave(s); };
+
+    lblBuiltWith = MakeLabel(*this, L"lblBuiltWith", L"Built with C++20", 62, 202, 114, 21, 16);
+
+    imgBuiltWith = Make<TImage>(*this, L"imgBuiltWith", 8, 191, 48, 48, 12);
+    imgBuiltWith->Center = true;
+    imgBuiltWith->Picture.LoadFromResource(L"BADGE");
+
+    // Created in tab order: the button first, so it has the focus at opening.
+    btnClose = std::make_unique<TButton>(*this, L"&Close");
+    btnClose->Name = L"btnClose";
+    btnClose->Font.Height = 21;
+    btnClose->SetBounds(221, 188, 181, 47);
+    btnClose->HandPoint = true;
+    btnClose->Default = true;
+    btnClose->Cancel = true;
+    btnClose->ModalResult = 1;
+
+    chbxAutoRun = std::make_unique<TCheckBox>(*this);
+    chbxAutoRun->Name = L"chbxAutoRun";
+    chbxAutoRun->Font.Height = 16;
+    chbxAutoRun->SetBounds(8, 145, 337, 26);
+
+    ScaleForDpi();
+}
+
+void TfrmVersion::FormCreate(TObject*)
+{
+    chbxAutoRun->SetChecked(uAutoRun::IsAutoRun(KAutoRunName));
+
+    int nudge = AutoRunLabelNudge(ScaleFactor());
+    lblAutoRun->SetBounds(lblAutoRun->Left, lblAutoRun->Top - nudge, lblAutoRun->Width, lblAutoRun->Height);
+
+    wchar_t path[MAX_PATH + 1] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0) return;
+    std::vector<BYTE> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!GetFileVersionInfoW(path, 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
+        length < sizeof(VS_FIXEDFILEINFO))
+        return;
+    wchar_t caption[64];
+    std::swprintf(caption, 64, L"Version %d.%d.%d", static_cast<int>(HIWORD(info->dwProductVersionMS)),
+                  static_cast<int>(LOWORD(info->dwProductVersionMS)), static_cast<int>(HIWORD(info->dwProductVersionLS)));
+    lblVersion->SetCaption(caption);
+}
+
+int AutoRunLabelNudge(float AScale)
+{
+    // The default rounding mode rounds halves to even: 0 px at 100 % and
+    // 125 %, 1 at 150 %, 2 at 175 % and 200 %.
+    return static_cast<int>(std::nearbyint(2.0 * static_cast<double>(AScale) - 2.0));
+}
+
+void TfrmVersion::ApplyAutoRun()
+{
+    // The result is not shown: the next opening shows the true state.
+    if (chbxAutoRun->Checked())
+        uAutoRun::RegisterAutoRun(KAutoRunName);
+    else
+        uAutoRun::UnregisterAutoRun(KAutoRunName);
+}
+
+void TfrmVersion::lblCopyrightClick(TObject*)
+{
+    auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", KWebSite, nullptr, nullptr, SW_SHOW));
+    if (result <= 32) {
+        std::string command = "explorer " + WideToUtf8(KWebSite);
+        WinExec(command.c_str(), SW_SHOW);
+    }
+}
+
+void TfrmVersion::lblCopyrightMouseEnter(TObject*)
+{
+    lblCopyright->SetFontColor(KHoverColor);
+}
+
+void TfrmVersion::lblCopyrightMouseLeave(TObject*)
+{
+    lblCopyright->SetFontColor(KNormalColor);
+}
+
+void ShowVersion()
+{
+    TfrmVersion* form = nullptr;
+    Application->CreateForm(form);
+    try {
+        if (form->ShowModal() == 1) form->ApplyAutoRun();
+    } catch (...) {
+        form->Release();
+        throw;
+    }
+    form->Release();
+}
+
+} // namespace uVersion
