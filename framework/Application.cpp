@@ -245,6 +245,10 @@ bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM ALParam, LRESULT& AResult)
     case KReleaseMessage:
         DestroyForm(reinterpret_cast<TForm*>(ALParam));
         return true;
+    case WM_CLOSE:
+        // Asked to close the program: close its main form, as the user would.
+        if (FMainForm) FMainForm->Close();
+        return true;
     default:
         return false;
     }

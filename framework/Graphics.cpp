@@ -92,7 +92,7 @@ void TPicture::Draw(HDC ADC, int AX, int AY) const
     TMemoryDC memory(CreateCompatibleDC(ADC));
     TSelectObject select(memory.Get(), FBitmap.Get());
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-    AlphaBlend(ADC, AX, AY, FWidth, FHeight, memory.Get(), 0, 0, FWidth, FHeight, blend);
+    GdiAlphaBlend(ADC, AX, AY, FWidth, FHeight, memory.Get(), 0, 0, FWidth, FHeight, blend);
 }
 
 } // namespace fw

@@ -2,6 +2,8 @@
 // A list of same-sized icons, loaded from the executable's icon resources.
 #include <windows.h>
 
+#include <map>
+#include <string>
 #include <vector>
 
 #include "framework/Classes.h"
@@ -21,10 +23,15 @@ public:
     void AddResourceIcon(const wchar_t* AName);
     // The image at AIndex, owned by the list; null when out of range.
     HICON GetIcon(int AIndex) const noexcept;
+    // The same image drawn for ASize x ASize pixels (the resource's own
+    // image of that size where it has one), loaded once and kept.
+    HICON GetIconForSize(int AIndex, int ASize);
 
 private:
     int FWidth, FHeight;
+    std::vector<std::wstring> FNames;
     std::vector<TIconHandle> FIcons;
+    std::map<int, std::vector<TIconHandle>> FSized;
 };
 
 } // namespace fw

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "framework/Application.h"
+#include "framework/Handles.h"
 #include "framework/Text.h"
 
 namespace fw {
@@ -95,6 +96,17 @@ void ShowNotFoundBox(const std::wstring& AName)
 {
     std::wstring text = TStyleManager::NotFoundText(AName);
     std::wstring title = Application ? Application->Title() : std::wstring();
+    // Bound on demand: importing the common controls would load them at
+    // every start for a box that is hardly ever shown.
+    using TTaskDialogIndirect = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+    TModuleHandle controls(LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    auto taskDialog = controls ? reinterpret_cast<TTaskDialogIndirect>(reinterpret_cast<void*>(
+                                     GetProcAddress(controls.Get(), "TaskDialogIndirect")))
+                               : nullptr;
+    if (!taskDialog) {
+        MessageBoxW(Application ? Application->Handle() : nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
+        return;
+    }
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof(config);
     config.hwndParent = Application ? Application->Handle() : nullptr;
@@ -102,7 +114,7 @@ void ShowNotFoundBox(const std::wstring& AName)
     config.pszWindowTitle = title.c_str();
     config.pszMainIcon = TD_ERROR_ICON;
     config.pszContent = text.c_str();
-    TaskDialogIndirect(&config, nullptr, nullptr, nullptr);
+    taskDialog(&config, nullptr, nullptr, nullptr);
 }
 
 } // namespace

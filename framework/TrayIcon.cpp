@@ -1,6 +1,7 @@
 #include "framework/TrayIcon.h"
 
 #include "framework/Application.h"
+#include "framework/Dpi.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
 #include "framework/Text.h"
@@ -95,9 +96,22 @@ void TTrayIcon::ShowBalloonHint()
     if (FVisible) Notify(NIM_MODIFY);
 }
 
+int TTrayIcon::ShellIconSize() const
+{
+    using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
+    static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    UINT dpi = WindowDpi(FWindow->Handle());
+    int size = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(GetSystemMetrics(SM_CXSMICON), static_cast<int>(dpi), 96);
+    return size > 0 ? size : 16;
+}
+
 void TTrayIcon::LoadIcon()
 {
-    FData.hIcon = FIcons ? FIcons->GetIcon(FIconIndex) : nullptr;
+    // The shell shows the icon at its small-icon size; handing it the image
+    // drawn for that size keeps it crisp at every scale.
+    FIconSize = ShellIconSize();
+    FData.hIcon = FIcons ? FIcons->GetIconForSize(FIconIndex, FIconSize) : nullptr;
 }
 
 bool TTrayIcon::Notify(DWORD AMessage)
@@ -138,6 +152,14 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         return true;
     }
     switch (AMsg) {
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+        if (FVisible && ShellIconSize() != FIconSize) {
+            LoadIcon();
+            Notify(NIM_MODIFY);
+        }
+        return false;
     case WM_QUERYENDSESSION: AResult = 1; return true;
     case WM_ENDSESSION:
         if (AWParam) Notify(NIM_DELETE);

@@ -49,6 +49,8 @@ private:
     void MouseUp(TMouseButton AButton);
     bool Notify(DWORD AMessage);
     void LoadIcon();
+    // The shell's small-icon size at the icon window's DPI.
+    int ShellIconSize() const;
 
     TComponent* FOwner;
     std::unique_ptr<TMessageWindow> FWindow;
@@ -58,6 +60,7 @@ private:
     std::wstring FHint;
     bool FVisible = false;
     UINT FTaskbarCreated = 0;
+    int FIconSize = 0;
 };
 
 } // namespace fw

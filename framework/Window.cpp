@@ -51,6 +51,9 @@ LRESULT CALLBACK TMessageWindow::StaticWndProc(HWND AWnd, UINT AMsg, WPARAM AWPa
         }
         if (handled) return result;
     }
+    // Our hidden windows are no user's to close: a "close every window" tool
+    // must not destroy the tray icon's or the timer's window under us.
+    if (AMsg == WM_CLOSE) return 0;
     return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
 }
 

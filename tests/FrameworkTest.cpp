@@ -273,6 +273,15 @@ TEST_F(TrayIconTest, ShellRestartAndSessionEnd)
     EXPECT_EQ(Tray.Records.back().Message, static_cast<DWORD>(NIM_DELETE));
 }
 
+TEST_F(TrayIconTest, TheShellGetsTheImageDrawnForItsSmallIconSize)
+{
+    ASSERT_FALSE(Tray.Records.empty());
+    EXPECT_EQ(Tray.Records[0].IconWidth, static_cast<unsigned>(GetSystemMetrics(SM_CXSMICON)));
+    size_t sent = Tray.Records.size();
+    SendMessageW(Icon.Window(), WM_DISPLAYCHANGE, 32, 0);
+    EXPECT_EQ(Tray.Records.size(), sent) << "the size stayed, so nothing is re-sent";
+}
+
 TEST_F(TrayIconTest, MouseUpReportsTheButton)
 {
     std::vector<TMouseButton> buttons;
