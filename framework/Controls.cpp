@@ -211,10 +211,8 @@ bool TButton::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResul
         AResult = 1;
         return true;
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(Handle(), &ps);
-        PaintButton(dc);
-        EndPaint(Handle(), &ps);
+        TPaintDC dc(Handle());
+        PaintButton(dc.Get());
         return true;
     }
     case WM_SETFOCUS:
@@ -325,10 +323,8 @@ bool TCheckBox::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         AResult = 1;
         return true;
     case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(Handle(), &ps);
-        PaintCheckBox(dc);
-        EndPaint(Handle(), &ps);
+        TPaintDC dc(Handle());
+        PaintCheckBox(dc.Get());
         return true;
     }
     case WM_SETFOCUS:

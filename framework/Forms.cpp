@@ -110,8 +110,8 @@ void TForm::PaintWindowless(HDC ADC, POINT AOrigin)
 
 void TForm::Paint()
 {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(Handle(), &ps);
+    TPaintDC paint(Handle());
+    HDC dc = paint.Get();
     RECT client;
     GetClientRect(Handle(), &client);
     // Drawn off screen first so labels never flicker over the background.
@@ -122,7 +122,6 @@ void TForm::Paint()
         PaintWindowless(memory.Get(), POINT{0, 0});
         BitBlt(dc, 0, 0, client.right, client.bottom, memory.Get(), 0, 0, SRCCOPY);
     }
-    EndPaint(Handle(), &ps);
 }
 
 TControl* TForm::WindowlessAt(POINT APoint) const

@@ -105,6 +105,21 @@ private:
     HDC FDC;
 };
 
+// The DC of one WM_PAINT, ended when the scope ends.
+class TPaintDC {
+public:
+    explicit TPaintDC(HWND AWnd) noexcept : FWnd(AWnd), FDC(BeginPaint(AWnd, &FPaint)) {}
+    ~TPaintDC() { EndPaint(FWnd, &FPaint); }
+    TPaintDC(const TPaintDC&) = delete;
+    TPaintDC& operator=(const TPaintDC&) = delete;
+    HDC Get() const noexcept { return FDC; }
+
+private:
+    HWND FWnd;
+    PAINTSTRUCT FPaint{};
+    HDC FDC;
+};
+
 // Selects a GDI object into a DC for one scope.
 class TSelectObject {
 public:

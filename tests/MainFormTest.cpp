@@ -1,6 +1,8 @@
 // The hidden main window: its static menu, the tray status and the poll.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "framework/Application.h"
 #include "settings/uIniManager.h"
 #include "tests/TestSupport.h"
@@ -364,6 +366,33 @@ TEST_F(MainFormTest, TheToggleStartsFromTheSettingAndStoresEachChange)
     EXPECT_FALSE(reread2.EnableNotification());
     settings.SetEnableNotification(saved);
     settings.Update();
+}
+
+TEST_F(MainFormTest, AResultArrivingWhileTheMenuIsOpenUpdatesTheOpenMenu)
+{
+    Create({L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"dial\t0\t200\tOffice"});
+    Form->VPNItems()[0]->Click();
+    int visibleWhileBusy = 0, visibleAfterResult = 0;
+    auto original = Form->popupMain->OnPopup;
+    Form->popupMain->OnPopup = [&](TObject* ASender) {
+        original(ASender);
+        visibleWhileBusy = GetMenuItemCount(Form->popupMain->Handle());
+    };
+    // While the menu is open: once the result is in, count again and close it.
+    static std::function<bool()> check;
+    check = [&] {
+        if (!Form->VPNItems()[0]->Visible()) return false; // still connecting
+        visibleAfterResult = GetMenuItemCount(Form->popupMain->Handle());
+        EndMenu();
+        return true;
+    };
+    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR AId, DWORD) {
+        if (check()) KillTimer(nullptr, AId);
+    });
+    SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, WM_LBUTTONUP);
+    EXPECT_EQ(visibleWhileBusy, 8) << "Connecting... and the static items";
+    EXPECT_EQ(visibleAfterResult, 9) << "the two entries back, the busy item gone";
+    EXPECT_EQ(Form->trayMain->IconIndex(), 1);
 }
 
 TEST_F(MainFormTest, ExitOfTheMainFormEndsTheMessageLoop)
