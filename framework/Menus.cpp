@@ -48,8 +48,20 @@ void TMenuItem::SetChecked(bool AChecked)
     Changed();
 }
 
+std::wstring TMenuItem::MenuText() const
+{
+    if (!LiteralCaption) return FCaption;
+    std::wstring text;
+    for (wchar_t c : FCaption) {
+        if (c == L'&') text += L'&';
+        text += c;
+    }
+    return text;
+}
+
 wchar_t TMenuItem::AccessKey() const noexcept
 {
+    if (LiteralCaption) return 0;
     for (size_t i = 0; i + 1 < FCaption.size(); ++i) {
         if (FCaption[i] != L'&') continue;
         if (FCaption[i + 1] == L'&') {
@@ -143,6 +155,7 @@ void TPopupMenu::Rebuild()
 
     const TStyle* style = TStyleManager::ActiveStyle();
     UINT position = 0;
+    std::wstring text;
     for (const auto& item : FItems) {
         if (!item->Visible()) continue;
         MENUITEMINFOW info{};
@@ -153,8 +166,10 @@ void TPopupMenu::Rebuild()
         info.wID = item->Command();
         info.dwItemData = reinterpret_cast<ULONG_PTR>(item.get());
         if (!item->IsLine()) {
+            // The menu keeps its own copy of the string.
+            text = item->MenuText();
             info.fMask |= MIIM_STRING;
-            info.dwTypeData = const_cast<wchar_t*>(item->Caption().c_str());
+            info.dwTypeData = text.data();
         }
         InsertMenuItemW(menu, position++, TRUE, &info);
     }
@@ -239,7 +254,7 @@ void TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& AMeasure)
     TWindowDC dc(Window());
     TSelectObject font(dc.Get(), MenuFont(dpi));
     RECT text{};
-    DrawTextW(dc.Get(), item->Caption().c_str(), -1, &text, DT_SINGLELINE | DT_CALCRECT);
+    DrawTextW(dc.Get(), item->MenuText().c_str(), -1, &text, DT_SINGLELINE | DT_CALCRECT);
     // The system adds the width of its own check-mark column to ours.
     AMeasure.itemWidth = static_cast<UINT>(ScaleForDpi(KGutter + KRightPad, dpi) + (text.right - text.left) -
                                            GetSystemMetrics(SM_CXMENUCHECK));
@@ -287,7 +302,7 @@ void TPopupMenu::DrawItem(const DRAWITEMSTRUCT& ADraw)
     SetTextColor(dc, text);
     RECT textRect{r.left + gutter, r.top, r.right - ScaleForDpi(KRightPad, dpi) / 2, r.bottom};
     UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT | ((ADraw.itemState & ODS_NOACCEL) ? DT_HIDEPREFIX : 0);
-    DrawTextW(dc, item->Caption().c_str(), -1, &textRect, format);
+    DrawTextW(dc, item->MenuText().c_str(), -1, &textRect, format);
 }
 
 LRESULT TPopupMenu::MenuChar(wchar_t AChar, HMENU AMenu)

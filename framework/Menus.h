@@ -28,7 +28,12 @@ public:
     void SetEnabled(bool AEnabled);
     bool Checked() const noexcept { return FChecked; }
     void SetChecked(bool AChecked);
-    bool IsLine() const noexcept { return FCaption == L"-"; }
+    bool IsLine() const noexcept { return FCaption == L"-" && !LiteralCaption; }
+    // The caption is shown as it stands: "&" is no access-key marker (for
+    // captions that are data, such as entry names).
+    bool LiteralCaption = false;
+    // The caption as the system menu holds it.
+    std::wstring MenuText() const;
     // The access key: the character after a single "&", upper-cased; 0 if none.
     wchar_t AccessKey() const noexcept;
 

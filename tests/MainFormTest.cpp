@@ -220,6 +220,17 @@ TEST_F(MainFormTest, OneItemPerEntryAheadOfTheStaticItems)
                                                              L"Enable &Notification", L"&Version Info...", L"-", L"E&xit"}));
 }
 
+TEST_F(MainFormTest, EntryNamesShowAsTheyStand)
+{
+    Create({L"entry\tvpn\tR&D", L"entry\tvpn\t-"});
+    EXPECT_EQ(Form->VPNItems()[0]->Caption(), L"R&D");
+    wchar_t text[16] = {};
+    GetMenuStringW(Form->popupMain->Handle(), 0, text, 16, MF_BYPOSITION);
+    EXPECT_STREQ(text, L"R&&D") << "no access key made of the D";
+    EXPECT_EQ(Form->VPNItems()[0]->AccessKey(), 0);
+    EXPECT_FALSE(Form->VPNItems()[1]->IsLine()) << "an entry named - is no separator";
+}
+
 TEST_F(MainFormTest, WithoutEntriesADisabledNoneItemLeadsTheMenu)
 {
     Create({});

@@ -86,6 +86,8 @@ void TfrmMain::FormCreate(TObject*)
             UpdateTrayStatus(info.IsConnected(), info.FName);
             auto item = std::make_unique<TMenuItem>(info.FName);
             item->Name = L"menuVPN" + std::to_wstring(i);
+            // An entry named "R&D" must read "R&D", not "RD" with a D access key.
+            item->LiteralCaption = true;
             item->OnClick = [this](TObject* s) { VPNClickHandler(s); };
             item->Tag = i;
             FVPNItems.push_back(item.get());
