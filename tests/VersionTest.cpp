@@ -7,6 +7,7 @@
 
 #include "framework/Application.h"
 #include "framework/Handles.h"
+#include "net_vpn/Net.VPN.Win.h"
 #include "settings/uAutoRun.h"
 #include "tests/TestSupport.h"
 #include "ui/uVersion.h"
@@ -171,6 +172,23 @@ TEST_F(VersionTest, ShowVersionAppliesTheCheckBoxOnResultOneOnly)
         test::PumpPending();
         EXPECT_EQ(VersionWindow(), nullptr) << "released after closing";
     }
+}
+
+TEST_F(VersionTest, ACompletionRunsInsideTheDialogsModalLoop)
+{
+    test::TRasScenario scenario;
+    scenario.Write({L"entry\tvpn\tOffice", L"dial\t0\t100\tOffice"});
+    TfrmVersion form(*Application);
+    form.DoCreate();
+    bool ranInDialog = false;
+    WhenModal([&] {
+        NetVPNWin::TVPNInfo::Create(nullptr, L"Office").Connect([&](const NetVPNWin::TVPNInfo&, bool) {
+            ranInDialog = IsWindowVisible(form.Handle()) != FALSE;
+            form.ModalResult = 2;
+        });
+    });
+    form.ShowModal();
+    EXPECT_TRUE(ranInDialog);
 }
 
 TEST_F(VersionTest, ASecondDialogOnTopOfTheFirstAppliesItsOwnCheckBox)
