@@ -158,6 +158,58 @@ void TWinControl::PaintParentBackground(HDC ADC)
     FParent.PaintWindowless(ADC, POINT{Left, Top});
 }
 
+bool TWinControl::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+{
+    AResult = 0;
+    if (ControlMessage(AMsg, AWParam, ALParam, AResult)) return true;
+    switch (AMsg) {
+    case WM_GETDLGCODE:
+        AResult = DialogCode();
+        return true;
+    case WM_ERASEBKGND:
+        AResult = 1;
+        return true;
+    case WM_PAINT: {
+        TPaintDC dc(Handle());
+        PaintControl(dc.Get());
+        return true;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_UPDATEUISTATE:
+        Redraw();
+        return false;
+    case WM_SETCURSOR:
+        if (!HandPoint) return false;
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        AResult = TRUE;
+        return true;
+    case WM_LBUTTONDOWN:
+        MousePressed = true;
+        SetCapture(Handle());
+        SetFocus(Handle());
+        Redraw();
+        return true;
+    case WM_LBUTTONUP: {
+        bool wasPressed = std::exchange(MousePressed, false);
+        ReleaseCapture();
+        Redraw();
+        POINT p{static_cast<short>(LOWORD(ALParam)), static_cast<short>(HIWORD(ALParam))};
+        RECT r{0, 0, Width, Height};
+        if (wasPressed && PtInRect(&r, p)) Activate();
+        return true;
+    }
+    case WM_KEYUP:
+        if (AWParam == VK_SPACE) Activate();
+        return true;
+    case BM_CLICK:
+        Activate();
+        return true;
+    default:
+        return false;
+    }
+}
+
 // ---- TButton ----
 
 TButton::TButton(TForm& AParent, const std::wstring& ACaption) : TWinControl(AParent)
@@ -171,7 +223,12 @@ void TButton::Click()
     if (ModalResult != 0) FParent.ModalResult = ModalResult;
 }
 
-void TButton::PaintButton(HDC ADC)
+UINT TButton::DialogCode() const noexcept
+{
+    return DLGC_BUTTON | (Default ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
+}
+
+void TButton::PaintControl(HDC ADC)
 {
     RECT r{0, 0, Width, Height};
     bool focused = GetFocus() == Handle();
@@ -200,63 +257,20 @@ void TButton::PaintButton(HDC ADC)
     }
 }
 
-bool TButton::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+bool TButton::ControlMessage(UINT AMsg, WPARAM, LPARAM, LRESULT&)
 {
-    AResult = 0;
     switch (AMsg) {
-    case WM_GETDLGCODE:
-        AResult = DLGC_BUTTON | (Default ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
-        return true;
-    case WM_ERASEBKGND:
-        AResult = 1;
-        return true;
-    case WM_PAINT: {
-        TPaintDC dc(Handle());
-        PaintButton(dc.Get());
-        return true;
-    }
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_UPDATEUISTATE:
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return false;
     case WM_MOUSEMOVE:
         if (!FHot) {
             FHot = true;
             TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, Handle(), 0};
             TrackMouseEvent(&track);
-            InvalidateRect(Handle(), nullptr, FALSE);
+            Redraw();
         }
         return true;
     case WM_MOUSELEAVE:
         FHot = false;
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return true;
-    case WM_SETCURSOR:
-        if (!HandPoint) return false;
-        SetCursor(LoadCursorW(nullptr, IDC_HAND));
-        AResult = TRUE;
-        return true;
-    case WM_LBUTTONDOWN:
-        MousePressed = true;
-        SetCapture(Handle());
-        SetFocus(Handle());
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return true;
-    case WM_LBUTTONUP: {
-        bool wasPressed = std::exchange(MousePressed, false);
-        ReleaseCapture();
-        InvalidateRect(Handle(), nullptr, FALSE);
-        POINT p{static_cast<short>(LOWORD(ALParam)), static_cast<short>(HIWORD(ALParam))};
-        RECT r{0, 0, Width, Height};
-        if (wasPressed && PtInRect(&r, p)) Click();
-        return true;
-    }
-    case WM_KEYUP:
-        if (AWParam == VK_SPACE) Click();
-        return true;
-    case BM_CLICK:
-        Click();
+        Redraw();
         return true;
     default:
         return false;
@@ -274,16 +288,16 @@ void TCheckBox::SetChecked(bool AChecked)
 {
     if (AChecked == FChecked) return;
     FChecked = AChecked;
-    InvalidateRect(Handle(), nullptr, FALSE);
+    Redraw();
 }
 
-void TCheckBox::Toggle()
+void TCheckBox::Activate()
 {
     SetChecked(!FChecked);
     if (OnClick) OnClick(this);
 }
 
-void TCheckBox::PaintCheckBox(HDC ADC)
+void TCheckBox::PaintControl(HDC ADC)
 {
     // What lies beneath shows through: the caption the user reads is the
     // form's label drawn inside our rectangle.
@@ -312,51 +326,11 @@ void TCheckBox::PaintCheckBox(HDC ADC)
     }
 }
 
-bool TCheckBox::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+bool TCheckBox::ControlMessage(UINT AMsg, WPARAM, LPARAM, LRESULT& AResult)
 {
-    AResult = 0;
-    switch (AMsg) {
-    case WM_GETDLGCODE:
-        AResult = DLGC_BUTTON;
-        return true;
-    case WM_ERASEBKGND:
-        AResult = 1;
-        return true;
-    case WM_PAINT: {
-        TPaintDC dc(Handle());
-        PaintCheckBox(dc.Get());
-        return true;
-    }
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_UPDATEUISTATE:
-        InvalidateRect(Handle(), nullptr, FALSE);
-        return false;
-    case WM_LBUTTONDOWN:
-        MousePressed = true;
-        SetCapture(Handle());
-        SetFocus(Handle());
-        return true;
-    case WM_LBUTTONUP: {
-        bool wasPressed = std::exchange(MousePressed, false);
-        ReleaseCapture();
-        POINT p{static_cast<short>(LOWORD(ALParam)), static_cast<short>(HIWORD(ALParam))};
-        RECT r{0, 0, Width, Height};
-        if (wasPressed && PtInRect(&r, p)) Toggle();
-        return true;
-    }
-    case WM_KEYUP:
-        if (AWParam == VK_SPACE) Toggle();
-        return true;
-    case BM_CLICK:
-        Toggle();
-        return true;
-    case BM_GETCHECK:
-        AResult = FChecked ? BST_CHECKED : BST_UNCHECKED;
-        return true;
-    default:
-        return false;
-    }
+    if (AMsg != BM_GETCHECK) return false;
+    AResult = FChecked ? BST_CHECKED : BST_UNCHECKED;
+    return true;
 }
 
 } // namespace fw

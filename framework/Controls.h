@@ -74,7 +74,8 @@ public:
     void Paint(HDC ADC) override;
 };
 
-// A control that is a child window of the form.
+// A control that is a child window of the form. It paints itself, takes the
+// focus, and is activated by a click, the space bar or BM_CLICK.
 class TWinControl : public TControl {
 public:
     explicit TWinControl(TForm& AParent);
@@ -83,15 +84,22 @@ public:
     UINT Id() const noexcept { return FId; }
 
 protected:
-    // Called by the most derived constructor, once WndProc can be called.
+    // Called by the most derived constructor, once the virtuals can be called.
     void CreateHandle(const wchar_t* AClassName, const std::wstring& ACaption);
     void BoundsChanged() override;
-    virtual bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) = 0;
+    virtual UINT DialogCode() const noexcept = 0;
+    virtual void PaintControl(HDC ADC) = 0;
+    virtual void Activate() = 0;
+    // Messages of one kind of control; the rest are handled here.
+    virtual bool ControlMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
     // Paints what lies beneath the control on the form, in the control's coordinates.
     void PaintParentBackground(HDC ADC);
+    void Redraw() const { InvalidateRect(Handle(), nullptr, FALSE); }
     bool MousePressed = false;
 
 private:
+    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
+
     UINT FId;
     std::unique_ptr<TMessageWindow> FWindow;
 };
@@ -105,10 +113,12 @@ public:
     void Click();
 
 protected:
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+    UINT DialogCode() const noexcept override;
+    void PaintControl(HDC ADC) override;
+    void Activate() override { Click(); }
+    bool ControlMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
 
 private:
-    void PaintButton(HDC ADC);
     bool FHot = false;
 };
 
@@ -120,11 +130,12 @@ public:
     void SetChecked(bool AChecked);
 
 protected:
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+    UINT DialogCode() const noexcept override { return DLGC_BUTTON; }
+    void PaintControl(HDC ADC) override;
+    void Activate() override;
+    bool ControlMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
 
 private:
-    void Toggle();
-    void PaintCheckBox(HDC ADC);
     bool FChecked = false;
 };
 
