@@ -94,6 +94,10 @@ void TTrayIcon::ShowBalloonHint()
     FData.dwInfoFlags = BalloonFlags;
     FData.uFlags |= NIF_INFO;
     if (FVisible) Notify(NIM_MODIFY);
+    // One balloon per request: left set, the flag would make every later
+    // change of image or tip show this balloon again, stale and unasked
+    // (the shell does not always report the balloon gone).
+    FData.uFlags &= ~NIF_INFO;
 }
 
 int TTrayIcon::ShellIconSize() const
@@ -142,7 +146,8 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         case WM_RBUTTONUP: MouseUp(TMouseButton::mbRight); break;
         case WM_MBUTTONUP: MouseUp(TMouseButton::mbMiddle); break;
         case NIN_BALLOONHIDE:
-        case NIN_BALLOONTIMEOUT: FData.uFlags &= ~NIF_INFO; break;
+        case NIN_BALLOONTIMEOUT:
+        case NIN_BALLOONUSERCLICK: FData.uFlags &= ~NIF_INFO; break;
         default: break;
         }
         return true;

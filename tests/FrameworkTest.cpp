@@ -250,6 +250,17 @@ TEST_F(TrayIconTest, TextsAreCutToTheShellsLimitsNeverInsideASurrogatePair)
     EXPECT_EQ(balloon.InfoFlags, static_cast<DWORD>(NIIF_WARNING));
 }
 
+TEST_F(TrayIconTest, ABalloonIsShownOnceNotAgainWithTheNextChange)
+{
+    Icon.BalloonHint = L"Office: Connected";
+    Icon.ShowBalloonHint();
+    EXPECT_TRUE(Tray.Records.back().Flags & NIF_INFO);
+    Icon.SetIconIndex(1);
+    Icon.SetHint(L"Disconnected");
+    EXPECT_FALSE(Tray.Records[Tray.Records.size() - 2].Flags & NIF_INFO);
+    EXPECT_FALSE(Tray.Records.back().Flags & NIF_INFO);
+}
+
 TEST_F(TrayIconTest, BalloonFlagIsClearedWhenTheShellHidesTheBalloon)
 {
     Icon.BalloonHint = L"Office: Connected";
