@@ -58,8 +58,10 @@ void TForm::DoCreate()
     try {
         if (OnCreate) OnCreate(this);
     } catch (...) {
+        FCreating = false;
         FOwner.HandleException(std::current_exception());
     }
+    FCreating = false;
 }
 
 void TForm::DoDestroy()

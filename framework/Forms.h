@@ -43,6 +43,9 @@ public:
     void DoCreate();
     // Runs OnDestroy once, before the form's components go away.
     void DoDestroy();
+    // True until OnCreate has run: the form's components take no user input
+    // yet (a click could otherwise act on a half-built menu).
+    bool Creating() const noexcept { return FCreating; }
 
     // ---- dialog forms ----
     int ClientWidth() const noexcept { return FClientWidth; }
@@ -88,6 +91,7 @@ private:
     int FClientWidth = 0, FClientHeight = 0;
     float FScaleFactor = 1.0f;
     bool FModal = false;
+    bool FCreating = true;
     bool FDestroying = false;
     UINT FNextId = 100;
 };

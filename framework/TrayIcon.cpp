@@ -2,6 +2,7 @@
 
 #include "framework/Application.h"
 #include "framework/Dpi.h"
+#include "framework/Forms.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
 #include "framework/Text.h"
@@ -126,6 +127,9 @@ bool TTrayIcon::Notify(DWORD AMessage)
 
 void TTrayIcon::MouseUp(TMouseButton AButton)
 {
+    // The shell may deliver a click while the owner is still being built
+    // (our own calls to the shell let it in): it is too early to act on.
+    if (auto* form = dynamic_cast<TForm*>(FOwner); form && form->Creating()) return;
     POINT cursor{};
     GetCursorPos(&cursor);
     if (OnMouseUp) OnMouseUp(this, AButton, CurrentShift(), cursor.x, cursor.y);

@@ -406,6 +406,18 @@ TEST_F(MainFormTest, AResultArrivingWhileTheMenuIsOpenUpdatesTheOpenMenu)
     EXPECT_EQ(Form->trayMain->IconIndex(), 1);
 }
 
+TEST_F(MainFormTest, ClicksBeforeTheWindowIsCreatedAreIgnored)
+{
+    Scenario.Write({L"entry\tvpn\tOffice"});
+    Form = std::make_unique<TfrmMain>(*Application);
+    int popups = 0;
+    Form->popupMain->OnPopup = [&](TObject*) { ++popups; };
+    for (LPARAM m : {WM_LBUTTONUP, WM_RBUTTONUP})
+        SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, m);
+    EXPECT_EQ(popups, 0);
+    Form->DoCreate();
+}
+
 TEST_F(MainFormTest, ExitOfTheMainFormEndsTheMessageLoop)
 {
     Create({});
