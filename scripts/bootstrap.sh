@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build
+  cmake ninja-build nsis
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest
   wine wine64

@@ -1,17 +1,31 @@
 #!/usr/bin/env bash
 # Builds Tarnwick and shows it under Wine, in a virtual desktop, with the simulated
 # remote-access service and a demo phonebook (VPN entries "Office", connected, and
-# "Lab", and the dial-up entry "Modem"). Saves screenshots of the tray and of the open
-# menu under build/demo/ and prints where they are.
+# "Lab", and the dial-up entry "Modem"). Then uses it as a person would and saves
+# pictures under build/demo/: the icon with its tip, the open menu, the version
+# dialog, and the balloon after connecting Lab. Prints where they are.
+#
+#   scripts/demo.sh [--update-docs]
+#
+#   --update-docs   also copies the pictures to docs/images/, where the README shows them
 #
 # With a $DISPLAY the Wine desktop is a window on that screen and the program keeps
 # running until it is exited from its menu (or Ctrl+C). Without one it runs on a
-# private Xvfb, and everything ends after the screenshots.
+# private Xvfb, and everything ends after the pictures.
+# TARNWICK_BUILD_DIR picks another build directory than the preset's build/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-# TARNWICK_BUILD_DIR picks another build directory than the preset's build/.
+update_docs=""
+for arg in "$@"; do
+  case $arg in
+    --update-docs) update_docs=yes ;;
+    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) printf 'demo: unknown argument %s (see --help)\n' "$arg" >&2; exit 2 ;;
+  esac
+done
+
 build=$(realpath -m "${TARNWICK_BUILD_DIR:-$root/build}")
 scripts/bootstrap.sh
 cmake --preset default -B "$build" >/dev/null
@@ -29,7 +43,6 @@ fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 wine_ensure_prefix "$build"
 if [ ! -f "$demo/prefix.ready" ]; then
   say "copying the build's Wine prefix to $prefix"
-  rm -f "$demo/prefix.ready"
   wine_copy_prefix "$build" "$prefix"
   touch "$demo/prefix.ready"
 fi
@@ -44,6 +57,10 @@ entry	1	Modem
 conn	1	connected	Office
 EOF
 : >"$demo/rassim.log"
+# No picture of an earlier run may pass for one of this run.
+pictures=(tray menu version balloon)
+for p in "${pictures[@]}"; do rm -f "$demo/$p.png"; done
+rm -f "$demo"/shot-*.png "$demo/desktop-menu.png"
 
 XVFB_PID=""
 if [ -n "${DISPLAY:-}" ]; then
@@ -72,6 +89,7 @@ trap 'say "stopped"; exit 0' INT TERM
 
 driver() { "$WINE_BIN" "$build/twdriver.exe" "$@" >"$demo/driver.out" 2>"$demo/driver.err"; }
 
+began=$SECONDS
 "$WINE_BIN" "$build/Tarnwick.exe" >"$demo/tarnwick.log" 2>&1 &
 program_pid=$!
 driver wait-window TTrayIcon 30000 || fail "the tray icon did not come: $(cat "$demo/driver.err")"
@@ -86,38 +104,141 @@ if [ "$mode" = display ]; then
   done
   [ -n "$window" ] || fail "no Wine desktop window on $DISPLAY"
 fi
-shot() { import -window "$window" "$1"; }
 
-# The icon turns connected at the program's first poll, 5 s after its start.
-tray=$demo/shot.png
-connected=""
-for _ in $(seq 1 60); do
-  shot "$tray"
-  n=$(/usr/bin/convert "$tray" -crop 16x16+982+682 +repage -depth 8 txt:- | grep -ci '#FFF000' || true)
-  if [ "$n" -ge 40 ]; then connected=yes; break; fi
-  sleep 0.25
+# The desktop is 1000x700; its taskbar is y 680-699 and the icon sits at 982,682 (16x16).
+width=1000 height=700
+icon_x=990 icon_y=689
+# Where the pointer waits while pictures are taken: bare desktop, away from all they show.
+rest_x=300 rest_y=200
+
+# Desktop coordinates; on a real screen they are relative to the desktop's window.
+pointer() {
+  if [ "$mode" = display ]; then xdotool mousemove --window "$window" "$1" "$2"; else xdotool mousemove "$1" "$2"; fi
+}
+shot() { /usr/bin/import -window "$window" "$1"; }
+
+# visible_rect CLASS [TEXT]: "left top right bottom" of a visible top-level window of
+# the class (and with that text); fails if there is none.
+visible_rect() {
+  driver list || return 1
+  awk -F'\t' -v class="$1" -v text="${2-}" '
+    $3 == "visible" && $5 == class && (text == "" || $6 == text) { print $4; found = 1; exit }
+    END { exit !found }' "$demo/driver.out"
+}
+
+# wait_rect SECONDS CLASS [TEXT]: polls for such a window until the deadline; prints its
+# rectangle once two readings agree (a window may show in the middle of a reading and
+# be listed with its place from before).
+wait_rect() {
+  local deadline=$((SECONDS + $1)) rect last=""
+  shift
+  while :; do
+    if rect=$(visible_rect "$@"); then
+      [ "$rect" = "$last" ] && break
+      last=$rect
+    else
+      last=""
+      sleep 0.1
+    fi
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+  done
+  printf '%s\n' "$rect"
+}
+
+# wait_gone SECONDS CLASS [TEXT]: polls until no such window is visible.
+wait_gone() {
+  local deadline=$((SECONDS + $1))
+  shift
+  while visible_rect "$@" >/dev/null; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# crop SRC DEST SCALE LEFT TOP RIGHT BOTTOM: that part of the desktop, kept inside it and
+# enlarged by whole pixels, which keeps text and icons crisp.
+crop() {
+  local l=$(($4 < 0 ? 0 : $4)) t=$(($5 < 0 ? 0 : $5))
+  local r=$(($6 > width ? width : $6)) b=$(($7 > height ? height : $7))
+  /usr/bin/convert "$1" -crop "$((r - l))x$((b - t))+$l+$t" +repage -scale "$3" -strip "$2"
+}
+
+# The pointer moves away after the click: the driver sends the keys to the menu, and a
+# hovering pointer would highlight an item in the pictures.
+open_menu() {
+  pointer "$icon_x" "$icon_y"
+  xdotool click 1
+  driver wait-menu 10000 || fail "the menu did not open: $(cat "$demo/driver.err")"
+  read -r menu_left menu_top _ _ <"$demo/driver.out"
+  pointer "$rest_x" "$rest_y"
+}
+
+# connected: whether the icon shows the connected image (a yellow disc).
+connected() {
+  local n
+  shot "$demo/shot-icon.png" || return 1
+  n=$(/usr/bin/convert "$demo/shot-icon.png" -crop 16x16+982+682 +repage -depth 8 txt:- | grep -ci '#FFF000') || return 1
+  [ "$n" -ge 40 ]
+}
+
+# 1. The icon and its tip. At start-up the last entry's state (Lab's) stands, until the
+# program's first poll, 5 s after its start, turns the icon connected. Nothing is clicked
+# before: a click while the program still adds its entries opens a menu without them.
+# Two readings in a row, as the icon shows Office's state for a moment while they are added.
+deadline=$((SECONDS + 20))
+seen=0
+while [ "$seen" -lt 2 ]; do
+  if connected; then seen=$((seen + 1)); else seen=0; fi
+  [ "$SECONDS" -lt "$deadline" ] || fail "the icon did not turn connected (see $demo/rassim.log)"
+  [ "$seen" -lt 2 ] && sleep 0.2
 done
-[ -n "$connected" ] || say "the icon did not turn connected (see $demo/rassim.log)"
-/usr/bin/convert "$tray" -crop 100x20+900+680 +repage -scale 800% "$demo/tray.png"
+pointer "$icon_x" "$icon_y"
+rect=$(wait_rect 10 tooltips_class32 Office) || fail "the icon's tip did not show"
+read -r left top _ _ <<<"$rect"
+shot "$demo/shot-tray.png"
+left=$((left < 982 ? left : 982))
+crop "$demo/shot-tray.png" "$demo/tray.png" 400% $((left - 16)) $((top - 10)) "$width" "$height"
+pointer "$rest_x" "$rest_y"
+wait_gone 10 tooltips_class32 Office || fail "the icon's tip stays after the pointer left"
 
-# The menu opens where the icon is clicked, as a person would do it.
-if [ "$mode" = display ]; then
-  xdotool mousemove --window "$window" 990 689 click 1
-else
-  xdotool mousemove 990 689 click 1
+# 2. The menu, with the icon it came from. Opening it asks every entry afresh: Office is checked.
+open_menu
+shot "$demo/shot-menu.png"
+crop "$demo/shot-menu.png" "$demo/menu.png" 200% $((menu_left - 10)) $((menu_top - 10)) "$width" "$height"
+driver menu-key Escape 5000 && driver wait-no-menu 5000 || fail "the menu did not close"
+
+# 3. The version dialog, by the menu's access key.
+open_menu
+driver menu-key v 5000 || fail "no menu to choose Version Info from"
+rect=$(wait_rect 10 TfrmVersion) || fail "the version dialog did not open"
+read -r left top right bottom <<<"$rect"
+shot "$demo/shot-version.png"
+crop "$demo/shot-version.png" "$demo/version.png" 100% "$left" "$top" "$right" "$bottom"
+# Keys go to the window under the pointer: rest it on the dialog's logo.
+pointer $((left + 60)) $((top + 80))
+xdotool key Escape
+if ! driver wait-no-window TfrmVersion 3000; then
+  say "Escape did not close the version dialog; pressing Close"
+  driver click Close 5000 TfrmVersion && driver wait-no-window TfrmVersion 5000 || fail "the version dialog stays open"
 fi
-driver wait-menu 10000 || fail "the menu did not open: $(cat "$demo/driver.err")"
-read -r left top _ _ <"$demo/driver.out"
-shot "$demo/desktop-menu.png"
-x0=$((left > 16 ? left - 16 : 0))
-y0=$((top > 16 ? top - 16 : 0))
-/usr/bin/convert "$demo/desktop-menu.png" -crop "$((1000 - x0))x$((700 - y0))+$x0+$y0" +repage -scale 200% "$demo/menu.png"
-driver menu-key Escape 5000 && driver wait-no-menu 5000 || true
-rm -f "$tray"
+pointer "$rest_x" "$rest_y"
 
-say "tray:    $demo/tray.png"
-say "menu:    $demo/menu.png"
-say "desktop: $demo/desktop-menu.png"
+# 4. Connect Lab (the menu's second item, after Office) and catch the result's balloon.
+open_menu
+driver menu-key Down 5000 && driver menu-key Down 5000 && driver menu-key Return 5000 || fail "could not choose Lab"
+rect=$(wait_rect 15 tooltips_class32 "Lab: Connected") || fail "no balloon \"Lab: Connected\" (see $demo/rassim.log)"
+read -r left top _ _ <<<"$rect"
+shot "$demo/shot-balloon.png"
+crop "$demo/shot-balloon.png" "$demo/balloon.png" 200% $((left - 10)) $((top - 10)) "$width" "$height"
+rm -f "$demo"/shot-*.png
+say "pictures taken in $((SECONDS - began)) s"
+
+for p in "${pictures[@]}"; do say "$(printf '%-8s %s' "$p:" "$demo/$p.png")"; done
+if [ -n "$update_docs" ]; then
+  mkdir -p docs/images
+  for p in "${pictures[@]}"; do cp "$demo/$p.png" "docs/images/$p.png"; done
+  say "copied them to $root/docs/images/"
+fi
 
 if [ "$mode" = display ]; then
   say "Tarnwick runs in the Wine desktop window; leave it with Exit in its tray menu, or press Ctrl+C"
@@ -129,7 +250,9 @@ if [ "$mode" = display ]; then
   say "Tarnwick ended with exit code $code"
 else
   # Leave the way a user does: Exit from the menu, then the program's own exit code.
-  driver tray left 5000 && driver menu-key x 5000 || true
+  pointer "$icon_x" "$icon_y"
+  xdotool click 1
+  driver wait-menu 10000 && driver menu-key x 5000 || true
   for _ in $(seq 1 100); do
     kill -0 "$program_pid" 2>/dev/null || break
     sleep 0.1

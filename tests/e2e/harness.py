@@ -164,6 +164,15 @@ def _guard(tmp):
     shutil.rmtree(tmp, ignore_errors=True)
 
 
+# One item of the open popup menu, as read inside the program (twdriver menu-items).
+MenuItem = collections.namedtuple("MenuItem", "text separator checked disabled")
+
+
+def unescape(text):
+    """Undoes twdriver's escapes in one-line texts: \\n, \\t, \\r and \\\\."""
+    return re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t", "r": "\r"}.get(m.group(1), m.group(1)), text)
+
+
 class Program:
     """One run of Tarnwick.exe; its exit code is the wine64 process's return code."""
 
@@ -341,18 +350,26 @@ class Session:
 
     # ---- the program ----
 
-    def start(self, *args):
+    def start(self, *args, exe=None):
+        """Starts Tarnwick.exe, or `exe` (a patched copy, say) in its place."""
         out = f"program-{len(self.programs) + 1}.out"
-        program = Program(self._spawn([WINE, str(self.exe), *args], out, signal.SIGKILL), self.tmp / out)
+        program = Program(self._spawn([WINE, str(exe or self.exe), *args], out, signal.SIGKILL), self.tmp / out)
         self.programs.append(program)
         return program
 
-    def start_ready(self, state="disconnected", timeout=20):
+    def start_ready(self, state="disconnected", timeout=20, exe=None):
         """Starts the program and waits for its tray icon to be drawn in the first slot."""
-        program = self.start()
+        program = self.start(exe=exe)
         self.wait_window(TRAY_CLASS, timeout)
         self.wait_tray(state, timeout)
         return program
+
+    def restart_server(self):
+        """Ends everything in the prefix and starts a fresh wineserver, for settings
+        that Wine's processes read once and share (LogPixels among them)."""
+        stop_prefix(self.prefix)
+        self.server.wait(timeout=20)
+        self._start_server()
 
     def wine(self, *args, timeout=60):
         """Runs a Windows program of the prefix (taskkill, reg) to its end; returns its exit code."""
@@ -427,6 +444,36 @@ class Session:
     def menu_shows_within(self, timeout):
         code, _ = self.driver("wait-menu", int(timeout * 1000), check_result=False, timeout=timeout + 30)
         return code == 0
+
+    def menu_items(self, timeout=10):
+        """The open popup menu's items (MenuItem), read inside the program by twmenuhook.dll."""
+        items = []
+        for line in self.driver("menu-items", int(timeout * 1000), timeout=timeout + 30)[1].splitlines():
+            _, kind, state, text, _ = line.split("\t")
+            state = state.split(",")
+            items.append(MenuItem(unescape(text), "separator" in kind.split(","), "checked" in state, "disabled" in state))
+        return items
+
+    def watch_balloons(self, timeout=10):
+        """Records the shell's balloon titles and icons from now on. The desktop's shell
+        restarts when its last program has gone: call again after each start."""
+        self.driver("watch-balloons", int(timeout * 1000), timeout=timeout + 30)
+
+    def wait_balloon(self, text, timeout):
+        """Waits for a balloon showing `text`; returns (icon, title). Icon: "1" info,
+        "2" warning, "3" error; "?" and an empty title when watch_balloons did not see it."""
+        line = self.driver("balloon", int(timeout * 1000), text, timeout=timeout + 30)[1].rstrip("\n")
+        icon, title, _ = line.split("\t")
+        return icon, unescape(title)
+
+    def no_balloon(self, seconds):
+        """Fails as soon as any balloon shows within `seconds`."""
+        self.driver("no-balloon", int(seconds * 1000), timeout=seconds + 30)
+
+    def driver_background(self, *args):
+        """Starts twdriver for a command that keeps running (hold); returns the process and its output file."""
+        out = self.tmp / f"driver-bg-{len(list(self.tmp.glob('driver-bg-*.out'))) + 1}.out"
+        return self._spawn([WINE, str(self.driver_exe), *map(str, args)], out.name, signal.SIGKILL), out
 
     # ---- the screen ----
 

@@ -30,6 +30,17 @@ constexpr UINT KSendTimeoutMs = 2000;
 constexpr int KExitFailure = 1;
 constexpr int KExitUsage = 2;
 
+// The hook DLL that reads menus and balloons inside their own process (see menuhook.cpp).
+constexpr wchar_t KHookDll[] = L"twmenuhook.dll";
+constexpr char KHookProc[] = "TwInspectHook";
+constexpr wchar_t KInspectMessage[] = L"twdriver.inspect";
+constexpr ULONG_PTR KReplyTag = 0x54574931; // "TWI1"
+constexpr UINT KInspectTimeoutMs = 5000;
+constexpr wchar_t KTooltipClass[] = L"tooltips_class32";
+constexpr LONG KBalloonStyle = 0x40; // TTS_BALLOON
+// Set by "release" to end a "hold" before its deadline.
+constexpr wchar_t KHoldReleaseEvent[] = L"Local\\twdriver.hold.release";
+
 struct TFailure {
     int ExitCode;
     std::wstring Message;
@@ -384,6 +395,163 @@ void CmdClick(const TArgs& A)
     if (!PostMessageW(*button, BM_CLICK, 0, 0)) Fail(L"click: PostMessage failed, error " + std::to_wstring(GetLastError()));
 }
 
+// ---- reading inside the program: the hook DLL ----
+
+std::wstring GReply;
+bool GReplied = false;
+
+LRESULT CALLBACK ReplyWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+{
+    if (AMsg == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
+        if (data && data->dwData == KReplyTag) {
+            GReply.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
+            GReplied = true;
+            return TRUE;
+        }
+    }
+    return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+}
+
+std::wstring ModuleFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, n);
+    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+// Hooks the thread that owns ATarget, asks the hook for what it reads there and
+// returns its answer, one item per line. The hook stays loaded in that process.
+std::wstring Inspect(HWND ATarget)
+{
+    HMODULE hook = LoadLibraryW((ModuleFolder() + KHookDll).c_str());
+    if (!hook) Fail(std::wstring(L"inspect: cannot load ") + KHookDll + L", error " + std::to_wstring(GetLastError()));
+    auto proc = reinterpret_cast<HOOKPROC>(GetProcAddress(hook, KHookProc));
+    if (!proc) Fail(L"inspect: the hook DLL has no TwInspectHook");
+    UINT inspect = RegisterWindowMessageW(KInspectMessage);
+
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = ReplyWndProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"twdriver.reply";
+    RegisterClassExW(&wc);
+    HWND reply = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    if (!reply) Fail(L"inspect: CreateWindowExW failed, error " + std::to_wstring(GetLastError()));
+
+    DWORD thread = GetWindowThreadProcessId(ATarget, nullptr);
+    HHOOK installed = SetWindowsHookExW(WH_CALLWNDPROC, proc, hook, thread);
+    if (!installed) Fail(L"inspect: SetWindowsHookExW failed, error " + std::to_wstring(GetLastError()));
+    GReplied = false;
+    DWORD_PTR result = 0;
+    // The answer arrives as a WM_COPYDATA sent to us while we wait here.
+    LRESULT sent = SendMessageTimeoutW(ATarget, inspect, reinterpret_cast<WPARAM>(reply), 0, SMTO_NORMAL,
+                                       KInspectTimeoutMs, &result);
+    DWORD error = GetLastError();
+    UnhookWindowsHookEx(installed);
+    DestroyWindow(reply);
+    if (!sent) Fail(L"inspect: the window did not take the message, error " + std::to_wstring(error));
+    if (!GReplied) Fail(L"inspect: the hook gave no answer (not loaded into the window's process?)");
+    if (GReply.rfind(L"error\t", 0) == 0) Fail(L"inspect: " + GReply.substr(6));
+    return GReply;
+}
+
+void CmdMenuItems(const TArgs& A)
+{
+    NeedArgs(A, 1, 1);
+    std::wstring items = Inspect(WaitWindow(KMenuClass, true, ParseMs(A[0])));
+    if (!items.empty() && items.back() == L'\n') items.pop_back();
+    if (!items.empty()) Print(items);
+}
+
+bool IsBalloon(HWND AWnd)
+{
+    return SameClass(AWnd, KTooltipClass) && IsWindowVisible(AWnd) &&
+           (GetWindowLongW(AWnd, GWL_STYLE) & KBalloonStyle) != 0 && !WindowText(AWnd).empty();
+}
+
+void CmdBalloon(const TArgs& A)
+{
+    NeedArgs(A, 1, 2);
+    std::optional<HWND> balloon = WaitFor<HWND>(ParseMs(A[0]), [&]() -> std::optional<HWND> {
+        for (HWND wnd : TopLevelWindows())
+            if (IsBalloon(wnd) && (A.size() == 1 || WindowText(wnd) == A[1])) return wnd;
+        return std::nullopt;
+    });
+    if (!balloon) Fail(L"balloon: none shown" + (A.size() == 2 ? L" with the text \"" + A[1] + L"\"" : std::wstring()));
+    std::wstring line = Inspect(*balloon);
+    if (!line.empty() && line.back() == L'\n') line.pop_back();
+    // "tooltip" TAB icon TAB title TAB text
+    Print(line.substr(line.find(L'\t') + 1));
+}
+
+// Balloons are made by the shell's thread: their titles can only be seen as
+// the shell sets them, by a recorder that must be in place before they show.
+void CmdWatchBalloons(const TArgs& A)
+{
+    NeedArgs(A, 1, 1);
+    Inspect(WaitWindow(L"Shell_TrayWnd", false, ParseMs(A[0])));
+}
+
+void CmdNoBalloon(const TArgs& A)
+{
+    NeedArgs(A, 1, 1);
+    ULONGLONG deadline = GetTickCount64() + ParseMs(A[0]);
+    do {
+        for (HWND wnd : TopLevelWindows())
+            if (IsBalloon(wnd)) Fail(L"no-balloon: a balloon shows \"" + OneLine(WindowText(wnd)) + L"\"");
+        Sleep(KPollMs);
+    } while (GetTickCount64() < deadline);
+}
+
+// ---- files ----
+
+void CmdHold(const TArgs& A)
+{
+    NeedArgs(A, 2, 2);
+    DWORD maxMs = ParseMs(A[1]);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, KHoldReleaseEvent);
+    if (!release) Fail(L"hold: CreateEventW failed, error " + std::to_wstring(GetLastError()));
+    ResetEvent(release);
+    // Like an editor that keeps the file open for writing and lets others read and write too.
+    HANDLE file = CreateFileW(A[0].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        CloseHandle(release);
+        Fail(L"hold: cannot open " + A[0] + L", error " + std::to_wstring(error));
+    }
+    Print(L"held");
+    DWORD waited = WaitForSingleObject(release, maxMs);
+    CloseHandle(file);
+    CloseHandle(release);
+    Print(waited == WAIT_OBJECT_0 ? L"released" : L"deadline");
+}
+
+void CmdRelease(const TArgs& A)
+{
+    NeedArgs(A, 0, 0);
+    HANDLE release = OpenEventW(EVENT_MODIFY_STATE, FALSE, KHoldReleaseEvent);
+    if (!release) Fail(L"release: no hold is running");
+    SetEvent(release);
+    CloseHandle(release);
+}
+
+// The system's text for an error code, trimmed as programs commonly show it.
+void CmdSysMsg(const TArgs& A)
+{
+    NeedArgs(A, 1, 1);
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                             nullptr, static_cast<DWORD>(wcstoul(A[0].c_str(), nullptr, 0)), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer ? buffer : L"", n);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
+    Print(text);
+}
+
 void CmdHelp(const TArgs&);
 
 struct TCommand {
@@ -407,6 +575,13 @@ constexpr TCommand KCommands[] = {
     {L"boxes", L"<timeout_ms> [class]", L"a visible dialog (or window of the class): prints its title, its message text (id 0xFFFF), then its other controls' texts", CmdBoxes},
     {L"wait-no-box", L"<timeout_ms> [class]", L"no visible dialog (or window of the class) is left", CmdWaitNoBox},
     {L"click", L"<button text> <timeout_ms> [class]", L"presses a button or check box of a visible dialog (or window of the class) by its text, access marks ignored", CmdClick},
+    {L"menu-items", L"<timeout_ms>", L"the open popup menu's items, read inside its process by twmenuhook.dll: position, type, state, MIIM_STRING text, GetMenuStringW text (tab-separated)", CmdMenuItems},
+    {L"balloon", L"<timeout_ms> [text]", L"a visible balloon tooltip (with that text): prints its icon (1 info, 2 warning, 3 error), title and text, read by twmenuhook.dll", CmdBalloon},
+    {L"watch-balloons", L"<timeout_ms>", L"loads twmenuhook.dll into the shell's tray thread to record balloon titles and icons from now on", CmdWatchBalloons},
+    {L"no-balloon", L"<ms>", L"fails as soon as a balloon tooltip shows within the time", CmdNoBalloon},
+    {L"hold", L"<path> <max_ms>", L"keeps the file open for writing (others may read and write) until \"release\" or the time is up; prints \"held\" once open", CmdHold},
+    {L"release", L"", L"ends a running \"hold\"", CmdRelease},
+    {L"sysmsg", L"<code>", L"prints the system's message text for an error code, trailing blanks and line breaks cut", CmdSysMsg},
     {L"help", L"", L"this list", CmdHelp},
 };
 

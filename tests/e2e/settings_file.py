@@ -1,0 +1,125 @@
+#!/usr/bin/python3
+"""The settings file: made on a first run, a foreign encoding stops the start,
+and a file another program holds open fails a save without losing the setting."""
+
+import re
+import shutil
+import sys
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import harness
+from harness import TRAY_CLASS, check, unescape, wait_until
+
+FIRST_RUN_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=1\r\n\r\n"
+NOTIFICATIONS_OFF_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=0\r\n\r\n"
+ERROR_SHARING_VIOLATION = 32
+BOX_S = 10
+# Far beyond the case; "release" ends the hold early.
+HOLD_MAX_MS = 60000
+
+
+def roaming(s):
+    return next(s.prefix.glob("drive_c/users/*/AppData/Roaming"))
+
+
+def settings_folder(s):
+    return roaming(s) / "Morvane" / "Tarnwick"
+
+
+def settings_windows_path(s):
+    user = roaming(s).parent.parent.name
+    return f"C:\\users\\{user}\\AppData\\Roaming\\Morvane\\Tarnwick\\Tarnwick.ini"
+
+
+def box(s):
+    """The visible dialog's title and message text."""
+    lines = s.driver("boxes", BOX_S * 1000, timeout=BOX_S + 30)[1].splitlines()
+    check(len(lines) >= 2, f"a box without a message: {lines}")
+    return unescape(lines[0]), unescape(lines[1])
+
+
+def exit_from_menu(s, program):
+    s.click_tray("left")
+    s.type_into_menu("x")
+    code = program.wait_exit(10)
+    check(code == 0, f"exit code {code}, not 0")
+
+
+def first_run_makes_folder_then_file(s):
+    vendor = settings_folder(s).parent
+    shutil.rmtree(vendor, ignore_errors=True)
+    program = s.start_ready()
+    check(settings_folder(s).is_dir(), "no settings folder after the start")
+    check(not (settings_folder(s) / "Tarnwick.ini").exists(), "the settings file exists before the exit")
+    exit_from_menu(s, program)
+    written = [p.name for p in settings_folder(s).iterdir()]
+    check(written == ["Tarnwick.ini"], f"the settings folder holds {written}")
+    data = (settings_folder(s) / "Tarnwick.ini").read_bytes()
+    check(data == FIRST_RUN_BYTES, f"the first run wrote {data!r}")
+
+
+def utf16_file_stops_the_start(s):
+    folder = settings_folder(s)
+    folder.mkdir(parents=True, exist_ok=True)
+    content = "\ufeff[system]\r\nenable_notification=0\r\n".encode("utf-16-le")
+    (folder / "Tarnwick.ini").write_bytes(content)
+    program = s.start()
+    title, text = box(s)
+    check(title == "Error", f"box title {title!r}")
+    check(re.fullmatch(r"Runtime error 217 at [0-9A-F]{16}", text), f"box text {text!r}")
+    check(s.count_windows(TRAY_CLASS) == 0, "the tray icon's window exists")
+    check(s.tray_state() is None, "an icon sits in the tray")
+    s.driver("click", "OK", 5000)
+    code = program.wait_exit(10)
+    check(code == 217, f"exit code {code}, not 217")
+    check((folder / "Tarnwick.ini").read_bytes() == content, "the settings file was changed")
+
+
+def save_while_held_fails_then_succeeds(s):
+    folder = settings_folder(s)
+    folder.mkdir(parents=True, exist_ok=True)
+    settings = folder / "Tarnwick.ini"
+    settings.write_bytes(FIRST_RUN_BYTES)
+    path = settings_windows_path(s)
+    program = s.start_ready()
+
+    holder, held = s.driver_background("hold", path, HOLD_MAX_MS)
+    wait_until("the hold", lambda: "held" in held.read_text() or holder.poll() is not None, 10)
+    check(holder.poll() is None, f"hold ended: {held.read_text()!r}")
+    s.click_tray("left")
+    s.type_into_menu("n")
+    title, text = box(s)
+    reason = s.driver("sysmsg", ERROR_SHARING_VIOLATION)[1].rstrip("\n")
+    expected = f"ファイル {path} は開けません。 {reason} "
+    # A full stop is added only after characters that sort above it.
+    if expected[-1] > ".":
+        expected += "."
+    check(title == "Tarnwick", f"box title {title!r}")
+    check(text == expected, f"box text {text!r}, expected {expected!r}")
+    s.driver("click", "OK", 5000)
+    s.driver("wait-no-box", 5000)
+    check(program.running(), "the program ended after the box")
+    check(settings.read_bytes() == FIRST_RUN_BYTES, "the held file was changed")
+
+    s.click_tray("left")
+    items = s.menu_items()
+    notification = [i for i in items if i.text == "Enable &Notification"]
+    check(len(notification) == 1 and not notification[0].checked, "Enable Notification lost its new state")
+    s.type_into_menu("Escape")
+    s.wait_no_menu(5)
+
+    s.driver("release")
+    check(holder.wait(10) == 0 and "released" in held.read_text(), "the hold did not end by release")
+    exit_from_menu(s, program)
+    data = settings.read_bytes()
+    check(data == NOTIFICATIONS_OFF_BYTES, f"the save at exit wrote {data!r}")
+
+
+CASES = [
+    ("a first run makes the folder at start and the file at exit", first_run_makes_folder_then_file),
+    ("a UTF-16 settings file stops the start with runtime error 217", utf16_file_stops_the_start),
+    ("a save while another program holds the file fails, the next one writes", save_while_held_fails_then_succeeds),
+]
+
+if __name__ == "__main__":
+    sys.exit(harness.run("settings_file", CASES, budget=120))
