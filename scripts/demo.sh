@@ -41,10 +41,11 @@ fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
 # A private copy of the build's prefix, kept between runs: copying costs seconds.
 wine_ensure_prefix "$build"
-if [ ! -f "$demo/prefix.ready" ]; then
+# The copy carries the build prefix's ready mark, so a half-made or removed
+# copy is made again.
+if [ ! -f "$prefix/.tarnwick-ready" ]; then
   say "copying the build's Wine prefix to $prefix"
   wine_copy_prefix "$build" "$prefix"
-  touch "$demo/prefix.ready"
 fi
 wine_install_sim "$prefix" "$build/tools/rassim/system32/rasapi32.dll"
 

@@ -1,0 +1,105 @@
+#!/usr/bin/python3
+"""The tray icon is the image drawn for the shell's icon size, pixel for pixel,
+at 100 % and at 200 % (no stretched, blurred picture)."""
+
+import struct
+import sys
+import time
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import harness
+from harness import DEFAULT_SCENARIO, SOURCE, TRAY_CLASS, check, wait_until
+
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+ICON_FILE = SOURCE / "resources" / "tray_disconnected.ico"
+DISC = (0x00, 0xB7, 0xEE)
+# The taskbar corner where the tray icon sits at any scale.
+CORNER = (880, 620, 120, 80)
+
+
+def icon_image(size):
+    """The size x size 32-bit image of the icon file as rows of (r, g, b, a)."""
+    data = ICON_FILE.read_bytes()
+    _, _, count = struct.unpack_from("<HHH", data, 0)
+    for i in range(count):
+        width, height, _, _, _, _, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        if (width or 256) != size:
+            continue
+        header = struct.unpack_from("<IiiHH", data, offset)
+        check(header[4] == 32, "the tray images are 32 bits per pixel")
+        pixels = offset + header[0]
+        rows = []
+        for y in range(size):  # bottom-up DIB
+            row = data[pixels + (size - 1 - y) * size * 4: pixels + (size - y) * size * 4]
+            rows.append([(row[x + 2], row[x + 1], row[x], row[x + 3]) for x in range(0, size * 4, 4)])
+        return rows
+    raise harness.TestFailure(f"no {size} px image in {ICON_FILE.name}")
+
+
+def pixels(s, png):
+    """The corner's pixels as a dict (x, y) -> (r, g, b)."""
+    left, top, width, height = CORNER
+    text = harness.subprocess.run([harness.CONVERT, str(png), "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}",
+                                   "+repage", "-depth", "8", "txt:-"], check=True, capture_output=True).stdout.decode()
+    found = {}
+    for match in harness.re.finditer(r"^(\d+),(\d+): \S+\s+#([0-9A-Fa-f]{6})", text, harness.re.M):
+        rgb = bytes.fromhex(match.group(3))
+        found[(int(match.group(1)) + left, int(match.group(2)) + top)] = (rgb[0], rgb[1], rgb[2])
+    return found
+
+
+def disc_box(found):
+    near = [p for p, rgb in found.items() if max(abs(a - b) for a, b in zip(rgb, DISC)) <= 24]
+    if len(near) < 40:
+        return None
+    xs, ys = [p[0] for p in near], [p[1] for p in near]
+    return min(xs), min(ys), max(xs) + 1, max(ys) + 1
+
+
+def shown_as_drawn(s, dpi, size):
+    if dpi != 96:
+        code = s.wine("reg", "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
+        check(code == 0, f"reg add LogPixels: exit {code}")
+        # Wine's processes read the DPI once: a fresh server makes everyone agree.
+        s.restart_server()
+    s.write_scenario(DEFAULT_SCENARIO)
+    program = s.start()
+    s.wait_window(TRAY_CLASS, 20)
+    box = [None]
+
+    def drawn():
+        shot = s.screenshot(f"tray-{dpi}dpi")
+        box[0] = disc_box(pixels(s, shot))
+        return box[0] is not None
+
+    wait_until("the tray icon is drawn", drawn, 20)
+    found = pixels(s, s.last_shot)
+    left, top, right, bottom = box[0]
+    check(abs((right - left) - size) <= 1 and abs((bottom - top) - size) <= 1,
+          f"at {dpi} DPI the icon is {right - left}x{bottom - top}, not {size}x{size}")
+    # Compare with the image drawn for this size, blended over the taskbar.
+    image = icon_image(size)
+    background = found[(left - 3, top + size // 2)]
+    same = total = 0
+    for y in range(size):
+        for x in range(size):
+            r, g, b, a = image[y][x]
+            if a == 0:
+                continue
+            want = tuple((c * a + bg * (255 - a)) // 255 for c, bg in zip((r, g, b), background))
+            got = found.get((left + x, top + y))
+            total += 1
+            same += got is not None and max(abs(p - q) for p, q in zip(got, want)) <= 12
+    check(same >= 0.95 * total, f"at {dpi} DPI only {same} of {total} icon pixels are the {size} px drawing's")
+    print(f"     {dpi} DPI: {right - left} px icon, {same}/{total} pixels as drawn")
+    s.wine("taskkill", "/f", "/im", "Tarnwick.exe")
+    program.wait_exit(10)
+
+
+CASES = [
+    ("at 96 DPI the shell shows the 16 px drawing", lambda s: shown_as_drawn(s, 96, 16)),
+    ("at 192 DPI the shell shows the 32 px drawing", lambda s: shown_as_drawn(s, 192, 32)),
+]
+
+if __name__ == "__main__":
+    sys.exit(harness.run("tray_dpi", CASES))
