@@ -470,6 +470,18 @@ class Session:
         """Fails as soon as any balloon shows within `seconds`."""
         self.driver("no-balloon", int(seconds * 1000), timeout=seconds + 30)
 
+    def patchres(self, *args):
+        """Runs twpatchres (copies with patched resources, window probes); returns its output."""
+        tool = self.build / "twpatchres.exe"
+        check(tool.is_file(), f"{tool} is missing: build the twpatchres target first")
+        out, err = self.tmp / "patchres.out", self.tmp / "patchres.err"
+        with open(out, "wb") as o, open(err, "wb") as e:
+            code = subprocess.run([WINE, str(tool), *map(str, args)], env=self.env, cwd=self.tmp,
+                                  stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=60).returncode
+        if code != 0:
+            raise TestFailure(f"twpatchres {' '.join(map(str, args))}: exit {code}: {err.read_text().strip()}")
+        return out.read_text(encoding="utf-8")
+
     def driver_background(self, *args):
         """Starts twdriver for a command that keeps running (hold); returns the process and its output file."""
         out = self.tmp / f"driver-bg-{len(list(self.tmp.glob('driver-bg-*.out'))) + 1}.out"

@@ -8,13 +8,12 @@ rasapi32.dll without the service's functions stands in for the simulated one.
 
 import re
 import shutil
-import subprocess
 import sys
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import POLL_INTERVAL_S, SOURCE, TRAY_CLASS, TestFailure, check
+from harness import POLL_INTERVAL_S, SOURCE, TRAY_CLASS, check
 
 GLOW = (SOURCE / "resources" / "Glow.twstyle").read_text(encoding="utf-8")
 NOT_FOUND_TEXT = "スタイル 'Glow' が見つかりません"
@@ -35,15 +34,7 @@ COPIES = []  # removed when the script ends
 
 
 def patchres(s, *args):
-    tool = s.build / "twpatchres.exe"
-    check(tool.is_file(), f"{tool} is missing: build the twpatchres target first")
-    out, err = s.tmp / "patchres.out", s.tmp / "patchres.err"
-    with open(out, "wb") as o, open(err, "wb") as e:
-        code = subprocess.run([harness.WINE, str(tool), *map(str, args)], env=s.env, cwd=s.tmp,
-                              stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=60).returncode
-    if code != 0:
-        raise TestFailure(f"twpatchres {' '.join(map(str, args))}: exit {code}: {err.read_text().strip()}")
-    return out.read_text(encoding="utf-8")
+    return s.patchres(*args)
 
 
 def copy_with_style(s, stem, style_text):

@@ -64,15 +64,7 @@ def muldiv(value, multiplier, divisor=96):
 # ---- tools ----
 
 def patchres(s, *args):
-    tool = s.build / "twpatchres.exe"
-    check(tool.is_file(), f"{tool} is missing: build the twpatchres target first")
-    out, err = s.tmp / "patchres.out", s.tmp / "patchres.err"
-    with open(out, "wb") as o, open(err, "wb") as e:
-        code = subprocess.run([harness.WINE, str(tool), *map(str, args)], env=s.env, cwd=s.tmp,
-                              stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=60).returncode
-    if code != 0:
-        raise TestFailure(f"twpatchres {' '.join(map(str, args))}: exit {code}: {err.read_text().strip()}")
-    return out.read_text(encoding="utf-8")
+    return s.patchres(*args)
 
 
 def reg(s, *args):
