@@ -131,6 +131,7 @@ TEST_F(VersionTest, ModalResults)
         {"Esc", [](TfrmVersion& f) { PostKey(f.btnClose->Handle(), VK_ESCAPE); }, 1},
         {"Enter", [](TfrmVersion& f) { PostKey(f.chbxAutoRun->Handle(), VK_RETURN); }, 1},
         {"C", [](TfrmVersion& f) { PostKey(f.chbxAutoRun->Handle(), 'C', true); }, 1},
+        {"Alt+C", [](TfrmVersion& f) { PostMessageW(f.chbxAutoRun->Handle(), WM_SYSCHAR, 'c', 1 << 29); }, 1},
         {"Space on the button", [](TfrmVersion& f) { PostKey(f.btnClose->Handle(), VK_SPACE); }, 1},
         {"close box", [](TfrmVersion& f) { PostMessageW(f.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 2},
     };
