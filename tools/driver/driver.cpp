@@ -6,6 +6,8 @@
 // deadline in milliseconds and polls; nothing here sleeps for a fixed time.
 #include <windows.h>
 
+#include "tools/common/WindowQueries.h"
+
 #include <cwchar>
 #include <functional>
 #include <iterator>
@@ -115,17 +117,8 @@ DWORD ParseMs(const std::wstring& AText)
     return static_cast<DWORD>(value);
 }
 
-std::wstring ClassOf(HWND AWnd)
-{
-    wchar_t name[256] = {};
-    GetClassNameW(AWnd, name, static_cast<int>(std::size(name)));
-    return name;
-}
-
-bool SameClass(HWND AWnd, const std::wstring& AClass)
-{
-    return CompareStringOrdinal(ClassOf(AWnd).c_str(), -1, AClass.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
+using tools::ClassOf;
+using tools::SameClass;
 
 // The window's text as its own process answers WM_GETTEXT; a hung owner gives "".
 std::wstring WindowText(HWND AWnd)

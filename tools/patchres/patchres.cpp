@@ -7,6 +7,8 @@
 // Unix paths and are opened as Z:<path>, so scripts can pass their own paths.
 #include <windows.h>
 
+#include "tools/common/WindowQueries.h"
+
 #include <algorithm>
 #include <climits>
 #include <cwchar>
@@ -262,17 +264,8 @@ void Patch(const std::wstring& AIn, const std::wstring& AOut, const TResKey& ATy
 
 // ---- windows ----
 
-std::wstring ClassOf(HWND AWnd)
-{
-    wchar_t name[256] = {};
-    GetClassNameW(AWnd, name, static_cast<int>(std::size(name)));
-    return name;
-}
-
-bool SameClass(HWND AWnd, const std::wstring& AClass)
-{
-    return CompareStringOrdinal(ClassOf(AWnd).c_str(), -1, AClass.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
+using tools::ClassOf;
+using tools::SameClass;
 
 std::vector<HWND> Windows(HWND AParent)
 {
