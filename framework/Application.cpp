@@ -6,6 +6,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
+#include "framework/Synchronize.h"
 
 namespace fw {
 
@@ -107,8 +108,7 @@ void ShowRuntimeErrorBox(int ACode, const void* AAddress)
 
 TApplication::TApplication()
     : FTitle(ApplicationTitleFromPath(ModulePath(nullptr))),
-      FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON")),
-      FSync([this] { PostMessageW(Handle(), WM_NULL, 0, 0); })
+      FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON"))
 {
     FWindow = std::make_unique<TMessageWindow>(
         KAppWindowClass, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); },
@@ -117,10 +117,12 @@ TApplication::TApplication()
         SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
         SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(FIcon));
     }
+    SetSynchronizeWindow(Handle());
 }
 
 TApplication::~TApplication()
 {
+    SetSynchronizeWindow(nullptr);
     DestroyForms();
     if (FComInitialized) CoUninitialize();
 }
@@ -198,6 +200,10 @@ void TApplication::Run()
         if (HandleMessage()) continue;
         if (!CheckSynchronize()) WaitMessage();
     }
+    // Once the loop has ended nothing handed over runs any more: the windows
+    // a completion would touch are about to go, and a box shown during the
+    // exit must not bring them back to life.
+    CloseSynchronize();
 }
 
 void TApplication::ProcessMessages()
@@ -219,20 +225,6 @@ void TApplication::HandleException(const std::exception_ptr& AError)
 void TApplication::ShowException(const std::exception_ptr& AError)
 {
     MessageBoxW(Handle(), ExceptionBoxText(AError).c_str(), FTitle.c_str(), MB_OK | MB_ICONSTOP);
-}
-
-void TApplication::Synchronize(const std::function<void()>& AProc)
-{
-    FSync.Synchronize(AProc);
-}
-
-bool TApplication::CheckSynchronize()
-{
-    // Once the loop has ended nothing handed over runs any more: the windows
-    // a completion would touch may be gone, and a box shown during the exit
-    // must not bring them back to life.
-    if (FTerminated) return false;
-    return FSync.CheckSynchronize();
 }
 
 bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM ALParam, LRESULT& AResult)

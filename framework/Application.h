@@ -12,7 +12,6 @@
 
 #include "framework/Classes.h"
 #include "framework/Handles.h"
-#include "framework/SyncQueue.h"
 #include "framework/Window.h"
 
 namespace fw {
@@ -63,12 +62,6 @@ public:
     void HandleException(const std::exception_ptr& AError);
     void ShowException(const std::exception_ptr& AError);
 
-    // Worker side of the hand-off queue: runs AProc on this object's thread
-    // and returns when it has run there, re-throwing what it threw.
-    void Synchronize(const std::function<void()>& AProc);
-    // UI side: runs the queued worker requests; true when any ran.
-    bool CheckSynchronize();
-
 private:
     void AdoptForm(std::unique_ptr<TForm> AForm);
     bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
@@ -76,7 +69,6 @@ private:
 
     std::wstring FTitle;
     HICON FIcon = nullptr; // a shared resource icon: not destroyed
-    TSyncQueue FSync;
     std::unique_ptr<TMessageWindow> FWindow;
     std::vector<std::unique_ptr<TForm>> FForms;
     TForm* FMainForm = nullptr;

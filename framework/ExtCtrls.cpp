@@ -1,5 +1,7 @@
 #include "framework/ExtCtrls.h"
 
+#include "framework/Application.h"
+
 namespace fw {
 
 namespace {
@@ -41,8 +43,18 @@ void TTimer::Update()
 bool TTimer::WndProc(UINT AMsg, WPARAM AWParam, LPARAM, LRESULT& AResult)
 {
     if (AMsg != WM_TIMER || AWParam != KTimerId) return false;
-    if (OnTimer) OnTimer(this);
     AResult = 0;
+    // A tick that comes while an earlier one is still being handled (its
+    // error box is open, say) does nothing: otherwise each tick would stack
+    // one more box inside the last one's modal loop.
+    if (FTicking || !OnTimer) return true;
+    FTicking = true;
+    try {
+        OnTimer(this);
+    } catch (...) {
+        if (Application) Application->HandleException(std::current_exception());
+    }
+    FTicking = false;
     return true;
 }
 

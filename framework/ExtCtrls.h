@@ -27,6 +27,7 @@ private:
 
     unsigned FInterval = 1000;
     bool FEnabled = true;
+    bool FTicking = false;
     std::unique_ptr<TMessageWindow> FWindow;
 };
 

@@ -6,6 +6,7 @@
 #include "framework/Controls.h"
 #include "framework/Dpi.h"
 #include "framework/Styles.h"
+#include "framework/Synchronize.h"
 
 namespace fw {
 
@@ -261,7 +262,7 @@ int TForm::ShowModal()
     while (ModalResult == 0) {
         MSG msg;
         if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!FOwner.CheckSynchronize()) WaitMessage();
+            if (!CheckSynchronize()) WaitMessage();
             continue;
         }
         if (msg.message == WM_QUIT) {

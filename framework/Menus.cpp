@@ -135,16 +135,17 @@ void TPopupMenu::Move(TMenuItem* AItem, int AIndex)
 
 HMENU TPopupMenu::Handle()
 {
-    if (FDirty) Rebuild();
+    // While the menu is open its items stay as the user sees them: a change
+    // made then (a result landing, say) waits until it has closed, so a
+    // position never comes to mean another item under the user's keys.
+    if (FDirty && !FTracking) Rebuild();
     return FHandle.Get();
 }
 
 void TPopupMenu::Changed()
 {
-    // While the menu is open the user must see changes at once; otherwise
-    // they are applied in one go when it is next shown.
+    // Changes are applied in one go when the menu is next needed.
     FDirty = true;
-    if (FTracking) Rebuild();
 }
 
 void TPopupMenu::Rebuild()

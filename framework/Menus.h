@@ -1,7 +1,8 @@
 #pragma once
-// Popup menus whose items are objects: the HMENU is rebuilt from the visible
-// items whenever an item changes, so hidden items simply are not in it. Under
-// an active theme the items are drawn by us in the theme's colours.
+// Popup menus whose items are objects: after items change, the HMENU is
+// rebuilt from the visible ones in one go when it is next needed (never while
+// it is open), so hidden items simply are not in it. Under an active theme
+// the items are drawn by us in the theme's colours.
 #include <windows.h>
 
 #include <memory>

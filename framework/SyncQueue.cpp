@@ -10,6 +10,8 @@ void TSyncQueue::Synchronize(const std::function<void()>& AProc)
         FQueue.push_back(&request);
     }
     FWake();
+    // After Close the request is never run: the worker waits here until the
+    // process ends, touching nothing else.
     std::unique_lock guard(FLock);
     FDone.wait(guard, [&] { return request.Done; });
     if (request.Error) std::rethrow_exception(request.Error);
@@ -20,6 +22,7 @@ bool TSyncQueue::CheckSynchronize()
     std::deque<TRequest*> batch;
     {
         std::lock_guard guard(FLock);
+        if (FClosed) return false;
         batch.swap(FQueue);
     }
     for (TRequest* request : batch) {
@@ -37,6 +40,12 @@ bool TSyncQueue::CheckSynchronize()
         FDone.notify_all();
     }
     return !batch.empty();
+}
+
+void TSyncQueue::Close()
+{
+    std::lock_guard guard(FLock);
+    FClosed = true;
 }
 
 } // namespace fw

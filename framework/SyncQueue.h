@@ -5,7 +5,8 @@
 // A worker calls Synchronize and blocks; the UI thread runs queued requests
 // in FIFO order from CheckSynchronize, each outside the lock, then wakes the
 // worker. An exception thrown by a request is carried back and re-thrown in
-// the worker that handed it over.
+// the worker that handed it over. Once the queue is closed nothing handed
+// over runs any more, and a worker that hands over stays blocked for good.
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -26,6 +27,9 @@ public:
     // UI side: runs every request queued so far; true when any ran.
     bool CheckSynchronize();
 
+    // UI side: no request runs from now on, queued or handed over later.
+    void Close();
+
 private:
     struct TRequest {
         const std::function<void()>* Proc;
@@ -37,6 +41,7 @@ private:
     std::mutex FLock;
     std::condition_variable FDone;
     std::deque<TRequest*> FQueue;
+    bool FClosed = false;
 };
 
 } // namespace fw

@@ -1,7 +1,10 @@
 #include "framework/TrayIcon.h"
 
+#include <utility>
+
 #include "framework/Application.h"
 #include "framework/Dpi.h"
+#include "framework/Faults.h"
 #include "framework/Forms.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
@@ -70,8 +73,15 @@ void TTrayIcon::SetIcons(TImageList* AIcons)
 void TTrayIcon::SetIconIndex(int AIndex)
 {
     if (AIndex == FIconIndex) return;
-    FIconIndex = AIndex;
-    LoadIcon();
+    // The index changes only once its image is in hand: an icon that cannot
+    // be loaded leaves the old state whole, for the next change to correct.
+    int old = std::exchange(FIconIndex, AIndex);
+    try {
+        LoadIcon();
+    } catch (...) {
+        FIconIndex = old;
+        throw;
+    }
     if (FVisible) Notify(NIM_MODIFY);
 }
 
@@ -115,8 +125,10 @@ void TTrayIcon::LoadIcon()
 {
     // The shell shows the icon at its small-icon size; handing it the image
     // drawn for that size keeps it crisp at every scale.
-    FIconSize = ShellIconSize();
-    FData.hIcon = FIcons ? FIcons->GetIconForSize(FIconIndex, FIconSize) : nullptr;
+    CheckFault(TFaultSite::LoadIcon);
+    int size = ShellIconSize();
+    FData.hIcon = FIcons ? FIcons->GetIconForSize(FIconIndex, size) : nullptr;
+    FIconSize = size;
 }
 
 bool TTrayIcon::Notify(DWORD AMessage)

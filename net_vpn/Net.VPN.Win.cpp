@@ -5,9 +5,10 @@
 
 #include <cstring>
 
-#include "framework/Application.h"
 #include "framework/Exceptions.h"
+#include "framework/Faults.h"
 #include "framework/Handles.h"
+#include "framework/Synchronize.h"
 
 namespace NetVPNWin {
 
@@ -79,23 +80,25 @@ void TVPNInfo::Disconnect(const TConnectionProc& AProc) const
 
 void TVPNInfo::ConnectWorker(const TVPNInfo& AInfo, bool& ASuccess)
 {
-    RasApi::RASDIALPARAMSW params{};
-    params.dwSize = sizeof(params);
+    // The record receives the stored password: it leaves no copy on the
+    // stack, whichever way this ends.
+    struct TDialParams {
+        RasApi::RASDIALPARAMSW Record{};
+        ~TDialParams() { SecureZeroMemory(&Record, sizeof(Record)); }
+    } params;
+    params.Record.dwSize = sizeof(params.Record);
     // A name the record cannot hold is dialled as an empty name, which the
     // service refuses, rather than cut to some other entry's name.
     if (AInfo.FName.size() <= RasApi::RAS_MaxEntryName)
-        std::memcpy(params.szEntryName, AInfo.FName.c_str(), (AInfo.FName.size() + 1) * sizeof(WCHAR));
+        std::memcpy(params.Record.szEntryName, AInfo.FName.c_str(), (AInfo.FName.size() + 1) * sizeof(WCHAR));
     BOOL hasPassword = FALSE;
-    if (RasApi::RasGetEntryDialParamsW(nullptr, &params, &hasPassword) == 0) {
-        AInfo.DisconnectAll();
-        RasApi::HRASCONN connection = nullptr;
-        DWORD result = RasApi::RasDialW(nullptr, nullptr, &params, 0, nullptr, &connection);
-        ASuccess = result == 0;
-        // A failed dial may still hand out a handle, which must be released.
-        if (!ASuccess && connection) RasApi::RasHangUpW(connection);
-    }
-    // The record holds the stored password: do not leave it on the stack.
-    SecureZeroMemory(&params, sizeof(params));
+    if (RasApi::RasGetEntryDialParamsW(nullptr, &params.Record, &hasPassword) != 0) return;
+    AInfo.DisconnectAll();
+    RasApi::HRASCONN connection = nullptr;
+    DWORD result = RasApi::RasDialW(nullptr, nullptr, &params.Record, 0, nullptr, &connection);
+    ASuccess = result == 0;
+    // A failed dial may still hand out a handle, which must be released.
+    if (!ASuccess && connection) RasApi::RasHangUpW(connection);
 }
 
 void TVPNInfo::DisconnectWorker(const TVPNInfo& AInfo, bool& ASuccess)
@@ -116,11 +119,17 @@ struct TRequest {
 DWORD WINAPI RequestThread(LPVOID AParam)
 {
     std::unique_ptr<TRequest> request(static_cast<TRequest*>(AParam));
+    bool success = false;
     try {
-        bool success = false;
         request->Body(request->Info, success);
+    } catch (...) {
+        // Whatever broke, the request has failed, and it still ends: its
+        // completion is what brings the menu back.
+        success = false;
+    }
+    try {
         // Wait until the completion has run on the user-interface thread.
-        fw::Application->Synchronize([&] {
+        fw::Synchronize([&] {
             if (request->Proc) request->Proc(request->Info, success);
         });
     } catch (...) {
@@ -133,12 +142,18 @@ DWORD WINAPI RequestThread(LPVOID AParam)
 
 void TVPNInfo::StartRequest(bool AConnect, const TConnectionProc& AProc) const
 {
+    fw::CheckFault(fw::TFaultSite::StartThread);
     auto request = std::make_unique<TRequest>(TRequest{*this, AProc, AConnect ? ConnectWorker : DisconnectWorker});
     fw::TKernelHandle thread(CreateThread(nullptr, 0, RequestThread, request.get(), CREATE_SUSPENDED, nullptr));
     if (!thread) throw fw::EOSError(fw::SysErrorMessage(GetLastError()));
+    if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
+        // It never ran: end it and keep the request, which is still ours.
+        DWORD error = GetLastError();
+        TerminateThread(thread.Get(), 0);
+        throw fw::EOSError(fw::SysErrorMessage(error));
+    }
     // The thread owns its request from here and frees it when its body returns.
     request.release();
-    ResumeThread(thread.Get());
 }
 
 // ---- TVPNManager ----

@@ -1,5 +1,6 @@
 #include "net_vpn/RasApi.h"
 
+#include "framework/Faults.h"
 #include "framework/Handles.h"
 
 namespace RasApi {
@@ -41,8 +42,9 @@ const TBinding& Binding()
 }
 
 template <typename TFn, typename... TArgs>
-DWORD Call(TFn AFn, TArgs... AArgs)
+DWORD Call(const char* AName, TFn AFn, TArgs... AArgs)
 {
+    fw::CheckFault(fw::TFaultSite::ServiceCall, AName);
     return AFn ? AFn(AArgs...) : ERROR_PROC_NOT_FOUND;
 }
 
@@ -64,39 +66,39 @@ std::vector<TRecord> TwoCallEnumeration(TEnum AEnum)
 
 DWORD RasEnumEntriesW(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize, LPDWORD ACount)
 {
-    return Call(Binding().EnumEntries, AReserved, APhonebook, AEntries, ASize, ACount);
+    return Call("RasEnumEntriesW", Binding().EnumEntries, AReserved, APhonebook, AEntries, ASize, ACount);
 }
 
 DWORD RasGetEntryPropertiesW(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
                              LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize)
 {
-    return Call(Binding().GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize, ADeviceInfo, ADeviceInfoSize);
+    return Call("RasGetEntryPropertiesW", Binding().GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize, ADeviceInfo, ADeviceInfoSize);
 }
 
 DWORD RasGetEntryDialParamsW(LPCWSTR APhonebook, RASDIALPARAMSW* AParams, LPBOOL AHasPassword)
 {
-    return Call(Binding().GetEntryDialParams, APhonebook, AParams, AHasPassword);
+    return Call("RasGetEntryDialParamsW", Binding().GetEntryDialParams, APhonebook, AParams, AHasPassword);
 }
 
 DWORD RasDialW(void* AExtensions, LPCWSTR APhonebook, RASDIALPARAMSW* AParams, DWORD ANotifierType, void* ANotifier,
                HRASCONN* AConnection)
 {
-    return Call(Binding().Dial, AExtensions, APhonebook, AParams, ANotifierType, ANotifier, AConnection);
+    return Call("RasDialW", Binding().Dial, AExtensions, APhonebook, AParams, ANotifierType, ANotifier, AConnection);
 }
 
 DWORD RasHangUpW(HRASCONN AConnection)
 {
-    return Call(Binding().HangUp, AConnection);
+    return Call("RasHangUpW", Binding().HangUp, AConnection);
 }
 
 DWORD RasEnumConnectionsW(TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount)
 {
-    return Call(Binding().EnumConnections, AConnections, ASize, ACount);
+    return Call("RasEnumConnectionsW", Binding().EnumConnections, AConnections, ASize, ACount);
 }
 
 DWORD RasGetConnectStatusW(HRASCONN AConnection, RASCONNSTATUSW* AStatus)
 {
-    return Call(Binding().GetConnectStatus, AConnection, AStatus);
+    return Call("RasGetConnectStatusW", Binding().GetConnectStatus, AConnection, AStatus);
 }
 
 std::vector<TRasEntryNameW> EnumEntries()

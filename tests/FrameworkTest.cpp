@@ -7,10 +7,12 @@
 
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
+#include "framework/ExtCtrls.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
 #include "framework/Styles.h"
 #include "framework/SyncQueue.h"
+#include "framework/Synchronize.h"
 #include "framework/TrayIcon.h"
 #include "tests/TestSupport.h"
 
@@ -71,7 +73,7 @@ TEST(SyncQueue, RequestsRunInsideAnOpenMenusLoop)
     std::thread worker;
     menu.OnPopup = [&](TObject*) {
         worker = std::thread([&] {
-            Application->Synchronize([&] {
+            fw::Synchronize([&] {
                 ranInMenu = FindWindowW(L"#32768", nullptr) != nullptr;
                 EndMenu();
             });
@@ -84,6 +86,24 @@ TEST(SyncQueue, RequestsRunInsideAnOpenMenusLoop)
     KillTimer(nullptr, timer);
     worker.join();
     EXPECT_TRUE(ranInMenu.load());
+}
+
+TEST(Timer, ATickWhileAnEarlierTicksBoxIsOpenDoesNothing)
+{
+    TTimer timer;
+    int ticks = 0;
+    timer.OnTimer = [&](TObject*) {
+        ++ticks;
+        throw Exception(L"tick failed");
+    };
+    // Each box stays up for twenty intervals.
+    test::TBoxCatcher boxes(400);
+    timer.SetInterval(20);
+    ASSERT_TRUE(test::PumpUntil([&] { return boxes.Texts.size() >= 2; }));
+    timer.SetEnabled(false);
+    EXPECT_EQ(boxes.MostOpen, 1) << "boxes stacked up";
+    EXPECT_EQ(static_cast<size_t>(ticks), boxes.Texts.size()) << "a tick ran while a box was open";
+    EXPECT_EQ(boxes.Texts[0], L"tick failed.");
 }
 
 // ---- boxes and titles ----

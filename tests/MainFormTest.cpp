@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "framework/Application.h"
+#include "framework/Exceptions.h"
+#include "framework/Faults.h"
 #include "settings/uIniManager.h"
 #include "tests/TestSupport.h"
 #include "ui/uMain.h"
@@ -379,31 +381,106 @@ TEST_F(MainFormTest, TheToggleStartsFromTheSettingAndStoresEachChange)
     settings.Update();
 }
 
-TEST_F(MainFormTest, AResultArrivingWhileTheMenuIsOpenUpdatesTheOpenMenu)
+TEST_F(MainFormTest, AResultLandingWhileTheMenuIsOpenLeavesItsItemsWhereTheUserSeesThem)
 {
-    Create({L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"dial\t0\t200\tOffice"});
+    Create({L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"dial\t0\t300\tOffice"});
     Form->VPNItems()[0]->Click();
-    int visibleWhileBusy = 0, visibleAfterResult = 0;
+    int whileBusy = 0, afterResult = -1;
     auto original = Form->popupMain->OnPopup;
     Form->popupMain->OnPopup = [&](TObject* ASender) {
         original(ASender);
-        visibleWhileBusy = GetMenuItemCount(Form->popupMain->Handle());
+        whileBusy = GetMenuItemCount(Form->popupMain->Handle());
     };
-    // While the menu is open: once the result is in, count again and close it.
-    static std::function<bool()> check;
-    check = [&] {
-        if (!Form->VPNItems()[0]->Visible()) return false; // still connecting
-        visibleAfterResult = GetMenuItemCount(Form->popupMain->Handle());
-        EndMenu();
-        return true;
-    };
-    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR AId, DWORD) {
-        if (check()) KillTimer(nullptr, AId);
+    // In the open menu: Down to its first item, the result lands, Return.
+    int step = 0;
+    test::TRunSoon keys([&] {
+        HWND menu = FindWindowW(L"#32768", nullptr);
+        if (!menu) return false;
+        switch (step) {
+        case 0:
+            PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+            ++step;
+            return false;
+        case 1:
+            if (!Form->VPNItems()[0]->Visible()) return false; // still connecting
+            afterResult = GetMenuItemCount(Form->popupMain->Handle());
+            EXPECT_EQ(Form->trayMain->IconIndex(), 1) << "the icon waits for the menu";
+            PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+            ++step;
+            return false;
+        default:
+            // Return on the disabled busy item leaves the menu open.
+            EndMenu();
+            return true;
+        }
     });
     SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, WM_LBUTTONUP);
-    EXPECT_EQ(visibleWhileBusy, 8) << "Connecting... and the static items";
-    EXPECT_EQ(visibleAfterResult, 9) << "the two entries back, the busy item gone";
+    test::PumpPending();
+    EXPECT_EQ(whileBusy, 8) << "Connecting... and the static items";
+    EXPECT_EQ(afterResult, 8) << "the open menu changed under the user";
+    EXPECT_FALSE(Form->menuConnecting->Visible() || Form->menuDisconnecting->Visible()) << "Return acted on an entry";
+    EXPECT_EQ(Scenario.Calls(L"RasDialW").size(), 1u);
+    EXPECT_TRUE(Scenario.Calls(L"RasHangUpW").empty());
+    EXPECT_EQ(GetMenuItemCount(Form->popupMain->Handle()), 9) << "the entries are back once it closed";
+}
+
+TEST_F(MainFormTest, EveryRequestEndsAndTheMenuComesBack)
+{
+    const std::wstring outOfMemory = fw::SysErrorMessage(ERROR_NOT_ENOUGH_MEMORY);
+    const struct {
+        const char* Title;
+        std::vector<std::wstring> Scenario;
+        TFaultSite Site;
+        const char* Tag;
+        bool Box;               // the click's error is reported
+        const wchar_t* Balloon; // the request's result, if it has one
+    } cases[] = {
+        {"the worker cannot be started", {L"entry\tvpn\tOffice"}, TFaultSite::StartThread, "", true, nullptr},
+        {"the status query fails in the click handler", {L"entry\tvpn\tOffice"}, TFaultSite::ServiceCall,
+         "RasEnumConnectionsW", true, nullptr},
+        {"the connect worker's service call fails", {L"entry\tvpn\tOffice"}, TFaultSite::ServiceCall,
+         "RasGetEntryDialParamsW", false, L"Office: Connected failed"},
+        {"the disconnect worker's service call fails", {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"},
+         TFaultSite::ServiceCall, "RasHangUpW", false, L"Office: Disconnected failed"},
+        {"the result fails part-way", {L"entry\tvpn\tOffice"}, TFaultSite::LoadIcon, "", false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        Create(c.Scenario);
+        Tray.Records.clear();
+        test::TBoxCatcher boxes;
+        ArmFault(c.Site, c.Tag);
+        // Chosen as the user does: the menu's command, whose errors are reported.
+        SendMessageW(Form->popupMain->Window(), WM_COMMAND, Form->VPNItems()[0]->Command(), 0);
+        EXPECT_TRUE(test::PumpUntil([&] { return Form->VPNItems()[0]->Visible(); })) << "the entries never came back";
+        EXPECT_FALSE(Form->menuConnecting->Visible());
+        EXPECT_FALSE(Form->menuDisconnecting->Visible());
+        ASSERT_EQ(boxes.Texts.size(), c.Box ? 1u : 0u);
+        if (c.Box) {
+            EXPECT_EQ(boxes.Texts[0].substr(0, outOfMemory.size()), outOfMemory);
+        }
+        const test::TNotifyRecord* balloon = LastBalloon();
+        EXPECT_EQ(balloon ? balloon->Info : std::wstring(), c.Balloon ? c.Balloon : L"");
+        // The failure is spent: the next request works.
+        ClickEntry(L"Office");
+        EXPECT_EQ(boxes.Texts.size(), c.Box ? 1u : 0u);
+        DisarmFaults();
+        Form->DoDestroy();
+        Form.reset();
+    }
+}
+
+TEST_F(MainFormTest, AnIconThatCannotBeLoadedLeavesTheStatusForThePollToCorrect)
+{
+    Create({L"entry\tvpn\tOffice"});
+    ArmFault(TFaultSite::LoadIcon);
+    EXPECT_THROW(Form->OnConnectResult(Form->VPNManager()->Items(0), true), EOSError);
+    DisarmFaults();
+    EXPECT_EQ(Form->trayMain->IconIndex(), 0) << "the index moved without its image";
+    Scenario.Write({L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"});
+    Poll();
     EXPECT_EQ(Form->trayMain->IconIndex(), 1);
+    EXPECT_EQ(Tray.Records.back().Tip, L"Office");
 }
 
 TEST_F(MainFormTest, ClicksBeforeTheWindowIsCreatedAreIgnored)

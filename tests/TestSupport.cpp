@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <algorithm>
 
 #include "framework/Text.h"
 
@@ -161,6 +162,84 @@ LRESULT CALLBACK TFakeTray::WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM
     }
     self->Records.push_back(std::move(record));
     return self->Refuse ? FALSE : TRUE;
+}
+
+// ---- TRunSoon ----
+
+namespace {
+thread_local std::vector<TRunSoon*> GRunSoon;
+thread_local TBoxCatcher* GBoxCatcher = nullptr;
+
+bool IsDialogBox(HWND AWnd)
+{
+    wchar_t name[16] = {};
+    GetClassNameW(AWnd, name, 16);
+    return std::wstring_view(name) == L"#32770";
+}
+} // namespace
+
+TRunSoon::TRunSoon(std::function<bool()> AStep, UINT AIntervalMs) : FStep(std::move(AStep))
+{
+    FTimer = SetTimer(nullptr, 0, AIntervalMs, Tick);
+    GRunSoon.push_back(this);
+}
+
+TRunSoon::~TRunSoon()
+{
+    if (FTimer) KillTimer(nullptr, FTimer);
+    std::erase(GRunSoon, this);
+}
+
+void CALLBACK TRunSoon::Tick(HWND, UINT, UINT_PTR AId, DWORD)
+{
+    for (TRunSoon* soon : GRunSoon) {
+        if (soon->FTimer != AId) continue;
+        if (soon->FStep()) {
+            KillTimer(nullptr, AId);
+            soon->FTimer = 0;
+        }
+        return;
+    }
+}
+
+// ---- TBoxCatcher ----
+
+TBoxCatcher::TBoxCatcher(UINT AHoldMs) : FHoldMs(AHoldMs), FOuter(GBoxCatcher)
+{
+    GBoxCatcher = this;
+    FHook = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+}
+
+TBoxCatcher::~TBoxCatcher()
+{
+    UnhookWindowsHookEx(FHook);
+    GBoxCatcher = FOuter;
+}
+
+LRESULT CALLBACK TBoxCatcher::Hook(int ACode, WPARAM AWParam, LPARAM ALParam)
+{
+    TBoxCatcher* self = GBoxCatcher;
+    auto wnd = reinterpret_cast<HWND>(AWParam);
+    if (self && (ACode == HCBT_ACTIVATE || ACode == HCBT_DESTROYWND) && IsDialogBox(wnd)) {
+        if (ACode == HCBT_DESTROYWND) {
+            if (RemovePropW(wnd, L"TBoxCatcher")) --self->FOpen;
+        } else if (!GetPropW(wnd, L"TBoxCatcher")) {
+            // The first activation: the box is built and its text is in place.
+            SetPropW(wnd, L"TBoxCatcher", wnd);
+            wchar_t text[1024] = {};
+            GetDlgItemTextW(wnd, 0xFFFF, text, 1024);
+            self->Texts.push_back(text);
+            self->MostOpen = std::max(self->MostOpen, ++self->FOpen);
+            SetTimer(wnd, 1, self->FHoldMs, Close);
+        }
+    }
+    return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
+}
+
+void CALLBACK TBoxCatcher::Close(HWND AWnd, UINT, UINT_PTR AId, DWORD)
+{
+    KillTimer(AWnd, AId);
+    PostMessageW(AWnd, WM_COMMAND, IDOK, 0);
 }
 
 void PumpPending()

@@ -60,6 +60,43 @@ private:
     HWND FWnd = nullptr;
 };
 
+// Runs AStep every AIntervalMs on this thread, also inside modal loops (an
+// open menu, a message box), until it returns true. Give up with the owner.
+class TRunSoon {
+public:
+    explicit TRunSoon(std::function<bool()> AStep, UINT AIntervalMs = 30);
+    ~TRunSoon();
+    TRunSoon(const TRunSoon&) = delete;
+    TRunSoon& operator=(const TRunSoon&) = delete;
+
+private:
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR AId, DWORD);
+    std::function<bool()> FStep;
+    UINT_PTR FTimer = 0;
+};
+
+// While it lives, every dialog box this thread shows (class "#32770") is
+// recorded with its message text and closed with OK after AHoldMs; the most
+// boxes open at once are counted too.
+class TBoxCatcher {
+public:
+    explicit TBoxCatcher(UINT AHoldMs = 0);
+    ~TBoxCatcher();
+    TBoxCatcher(const TBoxCatcher&) = delete;
+    TBoxCatcher& operator=(const TBoxCatcher&) = delete;
+
+    std::vector<std::wstring> Texts; // in the order the boxes appeared
+    int MostOpen = 0;
+
+private:
+    static LRESULT CALLBACK Hook(int ACode, WPARAM AWParam, LPARAM ALParam);
+    static void CALLBACK Close(HWND AWnd, UINT, UINT_PTR AId, DWORD);
+    UINT FHoldMs;
+    int FOpen = 0;
+    HHOOK FHook = nullptr;
+    TBoxCatcher* FOuter = nullptr;
+};
+
 // Dispatches this thread's messages until APredicate holds or the time is up.
 bool PumpUntil(const std::function<bool()>& APredicate,
                std::chrono::milliseconds ATimeout = std::chrono::milliseconds(10000));

@@ -173,13 +173,20 @@ void TfrmMain::VPNClickHandler(TObject* Sender)
     SetVPNItemsVisible(false);
     popupMain->Move(menuConnecting, 0);
     popupMain->Move(menuDisconnecting, 1);
-    // The state is asked afresh: the check mark may be stale by now.
-    if (FInfo.IsConnected()) {
-        menuConnecting->SetVisible(false);
-        FInfo.Disconnect([this](const TVPNInfo& AInfo, bool ASuccess) { OnDisconnectResult(AInfo, ASuccess); });
-    } else {
-        menuDisconnecting->SetVisible(false);
-        FInfo.Connect([this](const TVPNInfo& AInfo, bool ASuccess) { OnConnectResult(AInfo, ASuccess); });
+    try {
+        // The state is asked afresh: the check mark may be stale by now.
+        if (FInfo.IsConnected()) {
+            menuConnecting->SetVisible(false);
+            FInfo.Disconnect([this](const TVPNInfo& AInfo, bool ASuccess) { OnDisconnectResult(AInfo, ASuccess); });
+        } else {
+            menuDisconnecting->SetVisible(false);
+            FInfo.Connect([this](const TVPNInfo& AInfo, bool ASuccess) { OnConnectResult(AInfo, ASuccess); });
+        }
+    } catch (...) {
+        // No request runs, so no completion would ever bring the entries
+        // back: do it now, and let the error be reported.
+        SetVPNItemsVisible(true);
+        throw;
     }
 }
 
@@ -202,12 +209,18 @@ void TfrmMain::OnDisconnectResult(const TVPNInfo& AInfo, bool ASuccess)
 void TfrmMain::ShowResult(const std::wstring& AName, bool AConnected, const std::wstring& AMessage,
                           TBalloonFlags AKind)
 {
-    UpdateTrayStatus(AConnected, AName);
-    if (menuEnableNotification->Checked()) {
-        trayMain->BalloonFlags = AKind;
-        // Plain concatenation: the entry name is never read as a format.
-        trayMain->BalloonHint = AName + L": " + AMessage;
-        trayMain->ShowBalloonHint();
+    try {
+        UpdateTrayStatus(AConnected, AName);
+        if (menuEnableNotification->Checked()) {
+            trayMain->BalloonFlags = AKind;
+            // Plain concatenation: the entry name is never read as a format.
+            trayMain->BalloonHint = AName + L": " + AMessage;
+            trayMain->ShowBalloonHint();
+        }
+    } catch (...) {
+        // The request is over whatever failed here: the entries come back.
+        SetVPNItemsVisible(true);
+        throw;
     }
     SetVPNItemsVisible(true);
 }

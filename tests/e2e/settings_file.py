@@ -5,6 +5,7 @@ and a file another program holds open fails a save without losing the setting.""
 import re
 import shutil
 import sys
+import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
@@ -16,6 +17,10 @@ ERROR_SHARING_VIOLATION = 32
 BOX_S = 10
 # Far beyond the case; "release" ends the hold early.
 HOLD_MAX_MS = 60000
+# The dial runs past the moment the exit's box appears.
+DIAL_MS = 4000
+# A worker that ran into freed memory ends the process within milliseconds.
+CRASH_QUIET_S = 1.0
 
 
 def roaming(s):
@@ -115,10 +120,48 @@ def save_while_held_fails_then_succeeds(s):
     check(data == NOTIFICATIONS_OFF_BYTES, f"the save at exit wrote {data!r}")
 
 
+def exit_during_a_dial_whose_save_fails(s):
+    """The dial returns while the last-chance box is up: its worker must find
+    nothing freed under it and stay put until the process ends."""
+    folder = settings_folder(s)
+    folder.mkdir(parents=True, exist_ok=True)
+    settings = folder / "Tarnwick.ini"
+    settings.write_bytes(NOTIFICATIONS_OFF_BYTES)
+    s.write_scenario(harness.DEFAULT_SCENARIO + f"dial\t0\t{DIAL_MS}\tOffice\n")
+    program = s.start_ready()
+    mark = len(s.log_lines())
+    s.click_tray("left")
+    s.type_into_menu("Down", "Return")
+    s.wait_log("the dial", lambda f: f[:2] == ["RasDialW-begin", "Office"], 10, mark)
+
+    holder, held = s.driver_background("hold", settings_windows_path(s), HOLD_MAX_MS)
+    wait_until("the hold", lambda: "held" in held.read_text() or holder.poll() is not None, 10)
+    check(holder.poll() is None, f"hold ended: {held.read_text()!r}")
+    s.click_tray("left")
+    s.type_into_menu("x")
+    title, _ = box(s)
+    check(title == "アプリケーションエラー", f"box title {title!r}")
+    s.wait_log("the dial's end", lambda f: f == ["RasDialW", "Office", "0"], DIAL_MS / 1000 + 10, mark)
+    # A worker that touched what the exit freed would end the process at once.
+    quiet_until = time.monotonic() + CRASH_QUIET_S
+    while time.monotonic() < quiet_until:
+        check(program.running(), f"the program ended with {program.popen.returncode} when the dial returned")
+        time.sleep(0.1)
+    title, _ = box(s)
+    check(title == "アプリケーションエラー", "the last-chance box went away by itself")
+    s.driver("click", "OK", 5000)
+    code = program.wait_exit(10)
+    check(code == 1, f"exit code {code}, not 1")
+    s.driver("release")
+    holder.wait(10)
+    check(settings.read_bytes() == NOTIFICATIONS_OFF_BYTES, "the held settings file was changed")
+
+
 CASES = [
     ("a first run makes the folder at start and the file at exit", first_run_makes_folder_then_file),
     ("a UTF-16 settings file stops the start with runtime error 217", utf16_file_stops_the_start),
     ("a save while another program holds the file fails, the next one writes", save_while_held_fails_then_succeeds),
+    ("an exit during a dial whose save fails ends with code 1 when the dial returns", exit_during_a_dial_whose_save_fails),
 ]
 
 if __name__ == "__main__":

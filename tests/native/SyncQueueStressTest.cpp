@@ -118,4 +118,34 @@ TEST(SyncQueue, WorkersHandOverConcurrently)
     }
 }
 
+// The program's loop ends while workers are still out: what is queued then,
+// or handed over later, never runs, and its worker stays blocked without the
+// queue touching anything else.
+TEST(SyncQueue, AfterCloseNothingRunsAndWorkersStayBlocked)
+{
+    // Both outlive the test on purpose, as the program's queue outlives its
+    // loop: the blocked workers are never joined.
+    static auto* wakes = new std::atomic<int>{0};
+    static auto* queue = new fw::TSyncQueue([] { wakes->fetch_add(1); });
+    static std::atomic<int> ran{0}, returned{0};
+
+    std::thread([] {
+        queue->Synchronize([] { ran.fetch_add(1); });
+        returned.fetch_add(1);
+    }).detach();
+    while (wakes->load() < 1) std::this_thread::yield();
+    queue->Close();
+    EXPECT_FALSE(queue->CheckSynchronize()) << "a request queued before the close ran";
+
+    std::thread([] {
+        queue->Synchronize([] { ran.fetch_add(1); });
+        returned.fetch_add(1);
+    }).detach();
+    while (wakes->load() < 2) std::this_thread::yield();
+    EXPECT_FALSE(queue->CheckSynchronize()) << "a request handed over after the close ran";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_EQ(returned.load(), 0) << "a worker came back from a closed queue";
+}
+
 } // namespace
