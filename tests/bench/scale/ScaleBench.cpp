@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <functional>
 #include <memory>
@@ -87,7 +88,7 @@ std::pair<double, double> MedianInterval(std::vector<double> AValues)
 
 struct TOptions {
     std::vector<int> Sizes{10, 100, 1000};
-    std::string Ops;        // "list", "menu", "poll", comma-separated; empty: all
+    std::string Ops;        // "list", "menu", "poll", "result", comma-separated; empty: all
     double BudgetMs = 45000; // per measurement, spent once MinRuns rounds are done
     int MinRuns = 15;
     int MaxRuns = 201;
@@ -99,7 +100,7 @@ struct TOptions {
 [[noreturn]] void Usage()
 {
     std::fprintf(stderr,
-                 "usage: tw_scale_bench [--sizes 10,100,1000] [--ops list,menu,poll] [--budget SECONDS]\n"
+                 "usage: tw_scale_bench [--sizes 10,100,1000] [--ops list,menu,poll,result] [--budget SECONDS]\n"
                  "                      [--min-runs K] [--max-runs K] [--breakdown | --no-breakdown]\n"
                  "                      [--no-control] [--no-check]\n");
     std::exit(2);
@@ -492,6 +493,149 @@ void PrintPiece(const char* AName, const TOptions& AOptions, const std::function
     std::printf("  %-68s %10.2f us\n", AName, Median(times));
 }
 
+// ---- menu calls ----
+
+// Counts the menu calls the program makes, by standing in for them in this
+// executable's import table (the program's code is linked into it).
+class TMenuCallCounter {
+public:
+    TMenuCallCounter()
+    {
+        Patch("InsertMenuItemW", reinterpret_cast<void*>(&CountedInsertMenuItemW), FInsert);
+        Patch("RemoveMenu", reinterpret_cast<void*>(&CountedRemoveMenu), FRemove);
+        Patch("SetMenuInfo", reinterpret_cast<void*>(&CountedSetMenuInfo), FSetInfo);
+        Patch("SetMenuItemInfoW", reinterpret_cast<void*>(&CountedSetMenuItemInfoW), FSetItemInfo);
+        Require(FInsert && FRemove && FSetInfo, "the menu calls are imported by the executable");
+    }
+    static long Calls() { return FCalls; }
+    static void Reset() { FCalls = 0; }
+
+private:
+    static void Patch(const char* AName, void* AReplacement, void*& AOriginal)
+    {
+        auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+        auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+            if (_stricmp(reinterpret_cast<char*>(base + imp->Name), "user32.dll") != 0) continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<char*>(byName->Name), AName) != 0) continue;
+                DWORD old = 0;
+                VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &old);
+                AOriginal = reinterpret_cast<void*>(slots->u1.Function);
+                slots->u1.Function = reinterpret_cast<ULONG_PTR>(AReplacement);
+                VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), old, &old);
+            }
+        }
+    }
+
+    template <typename TFn, typename... TArgs>
+    static BOOL Forward(void* AOriginal, TArgs... AArgs)
+    {
+        ++FCalls;
+        return reinterpret_cast<TFn>(AOriginal)(AArgs...);
+    }
+    static BOOL WINAPI CountedInsertMenuItemW(HMENU A, UINT B, BOOL C, LPCMENUITEMINFOW D)
+    {
+        return Forward<decltype(&InsertMenuItemW)>(FInsert, A, B, C, D);
+    }
+    static BOOL WINAPI CountedRemoveMenu(HMENU A, UINT B, UINT C)
+    {
+        return Forward<decltype(&RemoveMenu)>(FRemove, A, B, C);
+    }
+    static BOOL WINAPI CountedSetMenuInfo(HMENU A, LPCMENUINFO B)
+    {
+        return Forward<decltype(&SetMenuInfo)>(FSetInfo, A, B);
+    }
+    static BOOL WINAPI CountedSetMenuItemInfoW(HMENU A, UINT B, BOOL C, LPCMENUITEMINFOW D)
+    {
+        return Forward<decltype(&SetMenuItemInfoW)>(FSetItemInfo, A, B, C, D);
+    }
+
+    static inline void *FInsert = nullptr, *FRemove = nullptr, *FSetInfo = nullptr, *FSetItemInfo = nullptr;
+    static inline long FCalls = 0;
+};
+
+// The menu as the program holds it, built afresh with the bare calls: every
+// item removed, the visible ones inserted, the background set.
+void BareMenuBuild(HMENU AMenu, const fw::TPopupMenu& APopup)
+{
+    while (GetMenuItemCount(AMenu) > 0) RemoveMenu(AMenu, 0, MF_BYPOSITION);
+    UINT position = 0;
+    std::wstring text;
+    for (int i = 0; i < APopup.Count(); ++i) {
+        fw::TMenuItem* item = APopup.Items(i);
+        if (!item->Visible()) continue;
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_ID | MIIM_DATA | MIIM_STRING;
+        info.fType = MFT_STRING;
+        info.wID = item->Command();
+        text = item->MenuText();
+        info.dwTypeData = text.data();
+        InsertMenuItemW(AMenu, position++, TRUE, &info);
+    }
+    MENUINFO menuInfo{};
+    menuInfo.cbSize = sizeof(menuInfo);
+    menuInfo.fMask = MIM_BACKGROUND;
+    SetMenuInfo(AMenu, &menuInfo);
+}
+
+// A connect result landing while the menu is open in its busy state: the
+// entries come back. Timed with its menu calls while the menu is open and at
+// the next opening, next to one bare build of the whole menu from the same
+// busy menu. One build per change set is a ratio near 1 and as many calls.
+void MeasureResultLanding(const TOptions& AOptions, int AN, TfrmMain& AForm)
+{
+    static TMenuCallCounter counter;
+    fw::TPopupMenu& popup = *AForm.popupMain;
+    TVPNInfo info = AForm.VPNManager()->Items(0);
+    AForm.menuEnableNotification->SetChecked(false); // the balloon is not what is measured here
+    auto busy = [&] {
+        for (fw::TMenuItem* item : AForm.VPNItems()) item->SetVisible(false);
+        AForm.menuConnecting->SetVisible(true);
+        Escape(popup.Handle());
+    };
+    // The check marks come from the service; they are not what is measured here.
+    fw::TNotifyEvent onPopup = std::exchange(popup.OnPopup, nullptr);
+    fw::TMenuHandle bareMenu(CreatePopupMenu());
+
+    std::vector<double> openMs, nextMs, bareMs;
+    long openCalls = 0, nextCalls = 0, bareCalls = 0;
+    int rounds = std::max(AOptions.MinRuns, 9);
+    for (int round = 0; round < rounds; ++round) {
+        busy();
+        BareMenuBuild(bareMenu.Get(), popup); // the bare menu starts where the program's does
+        test::TRunSoon land([&] {
+            TMenuCallCounter::Reset();
+            openMs.push_back(TimeMs([&] { AForm.OnConnectResult(info, false); }));
+            openCalls = TMenuCallCounter::Calls();
+            EndMenu();
+            return true;
+        }, 1);
+        SetForegroundWindow(fw::Application->Handle());
+        popup.Popup(0, 0);
+        TMenuCallCounter::Reset();
+        nextMs.push_back(TimeMs([&] { Escape(popup.Handle()); }));
+        nextCalls = TMenuCallCounter::Calls();
+        TMenuCallCounter::Reset();
+        bareMs.push_back(TimeMs([&] { BareMenuBuild(bareMenu.Get(), popup); }));
+        bareCalls = TMenuCallCounter::Calls();
+    }
+    popup.OnPopup = std::move(onPopup);
+    double program = Median(openMs) + Median(nextMs);
+    std::printf("%5d  %-13s %4d %6ld %11.3f %11.3f %6.3f   (while open: %.3f ms, %ld menu calls; next opening: %.3f ms, "
+                "%ld menu calls; bare build: %ld menu calls)\n",
+                AN, "result lands", rounds, openCalls + nextCalls, program, Median(bareMs), program / Median(bareMs),
+                Median(openMs), openCalls, Median(nextMs), nextCalls, bareCalls);
+    std::fflush(stdout);
+}
+
 // ---- the benchmark ----
 
 struct TContext {
@@ -661,6 +805,8 @@ void Run(const TOptions& AOptions)
                        WithBare({{"timerCheckConnectedTimer",
                                   [&](size_t) { form->timerCheckConnectedTimer(form->timerCheckConnected.get()); }, {}}},
                                 [&](size_t) { bare.Poll(); }, AOptions.Control));
+
+        if (Wanted(AOptions, "result")) MeasureResultLanding(AOptions, n, *form);
 
         std::vector<double> call;
         for (int i = 0; i < 201; ++i)
