@@ -1,0 +1,213 @@
+// Every moment that talks to the remote-access service, with each call it
+// makes failing in each way that takes a path of its own: nothing crashes,
+// no box appears, the menu never sticks, and the result is the one a failed
+// call stands for (an empty list, "(none)", not connected, a failed balloon).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/Application.h"
+#include "tests/TestSupport.h"
+#include "ui/uMain.h"
+
+namespace {
+
+using uMain::TfrmMain;
+
+enum class TMoment { StartUp, Poll, MenuOpening, Connect, Disconnect };
+
+const char* MomentName(TMoment AMoment)
+{
+    switch (AMoment) {
+    case TMoment::StartUp: return "start-up";
+    case TMoment::Poll: return "poll";
+    case TMoment::MenuOpening: return "menu opening";
+    case TMoment::Connect: return "connect";
+    case TMoment::Disconnect: return "disconnect";
+    }
+    return "?";
+}
+
+const std::vector<std::wstring> KPhonebook = {L"entry\tvpn\tOffice", L"entry\tphone\tModem", L"entry\tvpn\tLab"};
+const std::vector<std::wstring> KAllFunctions = {
+    L"RasEnumEntriesW", L"RasGetEntryPropertiesW", L"RasGetEntryDialParamsW", L"RasDialW",
+    L"RasHangUpW",      L"RasEnumConnectionsW",    L"RasGetConnectStatusW"};
+
+// What the moment must end in; the fields a moment does not produce stay unset.
+struct TExpected {
+    int Entries = -1;                 // start-up: VPN items made (0: the "(none)" item instead)
+    int Icon = -1;                    // the tray icon's index afterwards
+    int LabChecked = -1;              // menu opening: Lab's check mark
+    const wchar_t* Balloon = nullptr; // connect, disconnect: the result balloon
+};
+
+struct TRow {
+    TMoment Moment;
+    std::vector<std::wstring> Functions; // failing together; all seven: the library is missing
+    std::vector<DWORD> Codes;
+    bool SecondCallOnly; // only calls that pass a buffer or record fail
+    TExpected Expected;
+};
+
+// Codes that fail a call outright: access denied, a bad parameter, a record
+// size the service refuses, a function that is missing.
+const std::vector<DWORD> KFailures = {5, 87, 632, 127};
+// An enumeration's first call answering "too small" without a count, too.
+const std::vector<DWORD> KEnumFirst = {5, 87, 632, 127, 603};
+// A second call refused, or answering "too small" again (the list grew).
+const std::vector<DWORD> KEnumSecond = {5, 603};
+
+std::vector<TRow> Rows()
+{
+    const TExpected emptyList{0, 0};
+    const TExpected startNotConnected{2, 0};
+    const TExpected pollNotConnected{-1, 0};
+    const TExpected labUnchecked{-1, -1, 0};
+    const TExpected connected{.Balloon = L"Office: Connected"};
+    const TExpected connectFailed{.Balloon = L"Office: Connected failed"};
+    const TExpected disconnectFailed{.Balloon = L"Office: Disconnected failed"};
+    std::vector<TRow> rows;
+    auto both = [&](TMoment AMoment, const wchar_t* AEnum, TExpected AExpected) {
+        rows.push_back({AMoment, {AEnum}, KEnumFirst, false, AExpected});
+        rows.push_back({AMoment, {AEnum}, KEnumSecond, true, AExpected});
+    };
+    both(TMoment::StartUp, L"RasEnumEntriesW", emptyList);
+    rows.push_back({TMoment::StartUp, {L"RasGetEntryPropertiesW"}, {5, 87, 632, 127, 603}, false, emptyList});
+    rows.push_back({TMoment::StartUp, {L"RasGetEntryPropertiesW"}, KFailures, true, emptyList});
+    both(TMoment::StartUp, L"RasEnumConnectionsW", startNotConnected);
+    rows.push_back({TMoment::StartUp, {L"RasGetConnectStatusW"}, KFailures, false, startNotConnected});
+    rows.push_back({TMoment::StartUp, KAllFunctions, {127}, false, emptyList});
+
+    both(TMoment::Poll, L"RasEnumConnectionsW", pollNotConnected);
+    rows.push_back({TMoment::Poll, {L"RasGetConnectStatusW"}, KFailures, false, pollNotConnected});
+    rows.push_back({TMoment::Poll, KAllFunctions, {127}, false, pollNotConnected});
+
+    both(TMoment::MenuOpening, L"RasEnumConnectionsW", labUnchecked);
+    rows.push_back({TMoment::MenuOpening, {L"RasGetConnectStatusW"}, KFailures, false, labUnchecked});
+    rows.push_back({TMoment::MenuOpening, KAllFunctions, {127}, false, labUnchecked});
+
+    // Lab is connected; choosing Office connects it. Failed hang-ups do not stop the dial.
+    both(TMoment::Connect, L"RasEnumConnectionsW", connected);
+    rows.push_back({TMoment::Connect, {L"RasGetConnectStatusW"}, KFailures, false, connected});
+    rows.push_back({TMoment::Connect, {L"RasHangUpW"}, KFailures, false, connected});
+    rows.push_back({TMoment::Connect, {L"RasGetEntryDialParamsW"}, KFailures, false, connectFailed});
+    rows.push_back({TMoment::Connect, {L"RasDialW"}, KFailures, false, connectFailed});
+    rows.push_back({TMoment::Connect, KAllFunctions, {127}, false, connectFailed});
+
+    // Office is connected; choosing Office disconnects it, unless the status
+    // query fails: then it counts as not connected and is dialled afresh.
+    both(TMoment::Disconnect, L"RasEnumConnectionsW", connected);
+    rows.push_back({TMoment::Disconnect, {L"RasGetConnectStatusW"}, KFailures, false, connected});
+    rows.push_back({TMoment::Disconnect, {L"RasHangUpW"}, KFailures, false, disconnectFailed});
+    rows.push_back({TMoment::Disconnect, KAllFunctions, {127}, false, connectFailed});
+    return rows;
+}
+
+class FaultMatrix : public testing::Test {
+protected:
+    ~FaultMatrix() override { Destroy(); }
+
+    void Create(const std::vector<std::wstring>& AScenario)
+    {
+        Scenario.Write(AScenario);
+        Form = std::make_unique<TfrmMain>(*fw::Application);
+        Form->DoCreate();
+    }
+    void Destroy()
+    {
+        if (Form) Form->DoDestroy();
+        Form.reset();
+        Tray.Records.clear();
+    }
+    std::wstring LastBalloon() const
+    {
+        for (auto it = Tray.Records.rbegin(); it != Tray.Records.rend(); ++it)
+            if (it->Flags & NIF_INFO) return it->Info;
+        return L"(none)";
+    }
+
+    // Runs AMoment with AFailures added to its phonebook, and checks AExpected.
+    void Run(TMoment AMoment, const std::vector<std::wstring>& AFailures, const TExpected& AExpected)
+    {
+        std::vector<std::wstring> world = KPhonebook;
+        world.push_back(AMoment == TMoment::Disconnect ? L"conn\t1\tconnected\tOffice" : L"conn\t1\tconnected\tLab");
+        std::vector<std::wstring> failing = world;
+        failing.insert(failing.end(), AFailures.begin(), AFailures.end());
+        test::TBoxCatcher boxes;
+
+        Create(AMoment == TMoment::StartUp ? failing : world);
+        if (AMoment != TMoment::StartUp) {
+            ASSERT_EQ(Form->VPNItems().size(), 2u);
+            Scenario.Write(failing);
+        }
+        switch (AMoment) {
+        case TMoment::StartUp:
+            break;
+        case TMoment::Poll:
+            Form->timerCheckConnectedTimer(Form->timerCheckConnected.get());
+            break;
+        case TMoment::MenuOpening:
+            Form->popupMainPopup(Form->popupMain.get());
+            break;
+        case TMoment::Connect:
+        case TMoment::Disconnect:
+            // Chosen as the user does, through the menu's command.
+            SendMessageW(Form->popupMain->Window(), WM_COMMAND, Form->VPNItems()[0]->Command(), 0);
+            EXPECT_TRUE(test::PumpUntil([&] { return Form->VPNItems()[0]->Visible(); })) << "the menu is stuck";
+            EXPECT_FALSE(Form->menuConnecting->Visible() || Form->menuDisconnecting->Visible());
+            break;
+        }
+
+        EXPECT_TRUE(boxes.Texts.empty()) << "a box: " << (boxes.Texts.empty() ? L"" : boxes.Texts[0]);
+        if (AExpected.Entries >= 0) {
+            EXPECT_EQ(static_cast<int>(Form->VPNItems().size()), AExpected.Entries);
+            bool none = Form->popupMain->Items(0)->Name == L"menuVPNNone";
+            EXPECT_EQ(none, AExpected.Entries == 0);
+        }
+        if (AExpected.Icon >= 0) {
+            EXPECT_EQ(Form->trayMain->IconIndex(), AExpected.Icon);
+            EXPECT_EQ(Form->trayMain->Hint(), AExpected.Icon == 0 ? L"Disconnected" : L"Lab");
+        }
+        if (AExpected.LabChecked >= 0) {
+            EXPECT_EQ(Form->VPNItems()[1]->Checked(), AExpected.LabChecked == 1);
+        }
+        if (AExpected.Balloon) {
+            EXPECT_EQ(LastBalloon(), AExpected.Balloon);
+        }
+        Destroy();
+    }
+
+    test::TRasScenario Scenario;
+    test::TFakeTray Tray;
+    std::unique_ptr<TfrmMain> Form;
+};
+
+TEST_F(FaultMatrix, EveryMomentSurvivesEveryFailingCall)
+{
+    for (const TRow& row : Rows()) {
+        for (DWORD code : row.Codes) {
+            std::vector<std::wstring> failures;
+            std::wstring what;
+            for (const std::wstring& function : row.Functions) {
+                failures.push_back(L"fail\t" + function + L"\t" + std::to_wstring(code) +
+                                   (row.SecondCallOnly ? L"\tsized" : L""));
+                what += function + L" ";
+            }
+            SCOPED_TRACE(testing::Message() << MomentName(row.Moment) << ": "
+                                            << (row.Functions.size() == KAllFunctions.size() ? L"every function " : what)
+                                            << code << (row.SecondCallOnly ? L" on the second call" : L""));
+            Run(row.Moment, failures, row.Expected);
+        }
+    }
+}
+
+TEST_F(FaultMatrix, WithoutFailuresTheSameMomentsSucceed)
+{
+    // The matrix's world, unharmed: what its expectations differ from.
+    Run(TMoment::StartUp, {}, {2, 1});
+    Run(TMoment::MenuOpening, {}, {-1, -1, 1});
+    Run(TMoment::Disconnect, {}, {.Balloon = L"Office: Disconnected"});
+}
+
+} // namespace
