@@ -73,6 +73,23 @@ wchar_t TMenuItem::AccessKey() const noexcept
     return 0;
 }
 
+ULONG_PTR TMenuItem::ItemData()
+{
+    FDataText = IsLine() ? std::wstring() : MenuText();
+    FData.Accessible.dwMSAASignature = static_cast<DWORD>(MSAA_MENU_SIG);
+    FData.Accessible.cchWText = static_cast<DWORD>(FDataText.size());
+    FData.Accessible.pszWText = FDataText.data();
+    FData.Item = this;
+    return reinterpret_cast<ULONG_PTR>(&FData);
+}
+
+TMenuItem* TMenuItem::FromItemData(ULONG_PTR AData) noexcept
+{
+    auto* data = reinterpret_cast<const TItemData*>(AData);
+    if (!data || data->Accessible.dwMSAASignature != static_cast<DWORD>(MSAA_MENU_SIG)) return nullptr;
+    return data->Item;
+}
+
 void TMenuItem::Click()
 {
     if (OnClick) OnClick(this);
@@ -156,7 +173,6 @@ void TPopupMenu::Rebuild()
 
     const TStyle* style = TStyleManager::ActiveStyle();
     UINT position = 0;
-    std::wstring text;
     for (const auto& item : FItems) {
         if (!item->Visible()) continue;
         MENUITEMINFOW info{};
@@ -165,12 +181,11 @@ void TPopupMenu::Rebuild()
         info.fType = (item->IsLine() ? MFT_SEPARATOR : MFT_STRING) | (style ? MFT_OWNERDRAW : 0);
         info.fState = (item->Enabled() ? MFS_ENABLED : MFS_DISABLED) | (item->Checked() ? MFS_CHECKED : 0);
         info.wID = item->Command();
-        info.dwItemData = reinterpret_cast<ULONG_PTR>(item.get());
+        info.dwItemData = item->ItemData();
         if (!item->IsLine()) {
             // The menu keeps its own copy of the string.
-            text = item->MenuText();
             info.fMask |= MIIM_STRING;
-            info.dwTypeData = text.data();
+            info.dwTypeData = item->FDataText.data();
         }
         InsertMenuItemW(menu, position++, TRUE, &info);
     }
@@ -245,7 +260,7 @@ HFONT TPopupMenu::MenuFont(UINT ADpi)
 
 void TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& AMeasure)
 {
-    auto* item = reinterpret_cast<TMenuItem*>(AMeasure.itemData);
+    TMenuItem* item = TMenuItem::FromItemData(AMeasure.itemData);
     UINT dpi = WindowDpi(Window());
     if (!item || item->IsLine()) {
         AMeasure.itemWidth = 0;
@@ -265,7 +280,7 @@ void TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& AMeasure)
 void TPopupMenu::DrawItem(const DRAWITEMSTRUCT& ADraw)
 {
     const TStyle* style = TStyleManager::ActiveStyle();
-    auto* item = reinterpret_cast<TMenuItem*>(ADraw.itemData);
+    TMenuItem* item = TMenuItem::FromItemData(ADraw.itemData);
     if (!style || !item) return;
     UINT dpi = WindowDpi(Window());
     HDC dc = ADraw.hDC;
@@ -315,7 +330,7 @@ LRESULT TPopupMenu::MenuChar(wchar_t AChar, HMENU AMenu)
         info.cbSize = sizeof(info);
         info.fMask = MIIM_DATA | MIIM_STATE;
         if (!GetMenuItemInfoW(AMenu, static_cast<UINT>(position), TRUE, &info)) continue;
-        auto* item = reinterpret_cast<TMenuItem*>(info.dwItemData);
+        TMenuItem* item = TMenuItem::FromItemData(info.dwItemData);
         if (item && !(info.fState & MFS_DISABLED) && item->AccessKey() == key)
             return MAKELRESULT(position, MNC_EXECUTE);
     }

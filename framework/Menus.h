@@ -4,6 +4,7 @@
 // it is open), so hidden items simply are not in it. Under an active theme
 // the items are drawn by us in the theme's colours.
 #include <windows.h>
+#include <oleacc.h>
 
 #include <memory>
 #include <string>
@@ -43,11 +44,25 @@ public:
 
     UINT Command() const noexcept { return FCommand; }
 
+    // What an item of the system menu carries as its data: first the record
+    // that assistive technology reads from owner-drawn items, then the item.
+    struct TItemData {
+        MSAAMENUINFO Accessible;
+        TMenuItem* Item;
+    };
+    // The item whose data that is; null for data of any other kind.
+    static TMenuItem* FromItemData(ULONG_PTR AData) noexcept;
+
 private:
     friend class TPopupMenu;
     void Changed();
+    // This item's data, with the text the menu shows; it lives as long as
+    // the item, so it outlives every rebuild of the menu.
+    ULONG_PTR ItemData();
 
     std::wstring FCaption;
+    std::wstring FDataText;
+    TItemData FData{};
     bool FVisible = true, FEnabled = true, FChecked = false;
     TPopupMenu* FMenu = nullptr;
     UINT FCommand = 0;

@@ -369,6 +369,62 @@ TEST(Menus, AccessKeysWorkOnThemedItems)
     TStyleManager::Reset();
 }
 
+TEST(Menus, ThemedItemsCarryWhatAssistiveTechnologyReads)
+{
+    TStyleManager::Reset();
+    ASSERT_TRUE(TStyleManager::TrySetStyle(L"Glow", false));
+    TPopupMenu menu;
+    auto* entry = menu.Add(std::make_unique<TMenuItem>(L"R&D"));
+    entry->LiteralCaption = true;
+    entry->SetChecked(true);
+    menu.Add(std::make_unique<TMenuItem>(L"-"));
+    menu.Add(std::make_unique<TMenuItem>(L"Connecting..."))->SetEnabled(false);
+    auto* exit = menu.Add(std::make_unique<TMenuItem>(L"E&xit"));
+    const struct {
+        const wchar_t* Text;
+        UINT State;
+    } expected[] = {{L"R&&D", MFS_CHECKED}, {L"", 0}, {L"Connecting...", MFS_DISABLED}, {L"E&xit", 0}};
+
+    auto read = [&](const char* AWhen) {
+        SCOPED_TRACE(AWhen);
+        HMENU handle = menu.Handle();
+        ASSERT_EQ(GetMenuItemCount(handle), 4);
+        for (UINT i = 0; i < 4; ++i) {
+            SCOPED_TRACE(testing::Message() << "item " << i);
+            wchar_t text[64] = {};
+            MENUITEMINFOW info{};
+            info.cbSize = sizeof(info);
+            info.fMask = MIIM_DATA | MIIM_STATE | MIIM_FTYPE | MIIM_STRING;
+            info.dwTypeData = text;
+            info.cch = 64;
+            ASSERT_TRUE(GetMenuItemInfoW(handle, i, TRUE, &info));
+            EXPECT_TRUE(info.fType & MFT_OWNERDRAW);
+            EXPECT_STREQ(text, expected[i].Text) << "the item keeps its string";
+            EXPECT_EQ(info.fState & (MFS_CHECKED | MFS_DISABLED), expected[i].State);
+            auto* msaa = reinterpret_cast<const MSAAMENUINFO*>(info.dwItemData);
+            ASSERT_NE(msaa, nullptr);
+            EXPECT_EQ(msaa->dwMSAASignature, static_cast<DWORD>(MSAA_MENU_SIG));
+            EXPECT_EQ(std::wstring(msaa->pszWText, msaa->cchWText), expected[i].Text);
+            EXPECT_EQ(msaa->pszWText[msaa->cchWText], L'\0');
+        }
+    };
+    read("first build");
+    // A rebuild keeps every item's record where it was, and keeps it right.
+    HMENU handle = menu.Handle();
+    MENUITEMINFOW before{};
+    before.cbSize = sizeof(before);
+    before.fMask = MIIM_DATA;
+    GetMenuItemInfoW(handle, 3, TRUE, &before);
+    exit->SetVisible(false);
+    menu.Handle();
+    exit->SetVisible(true);
+    read("after rebuilds");
+    MENUITEMINFOW after = before;
+    GetMenuItemInfoW(menu.Handle(), 3, TRUE, &after);
+    EXPECT_EQ(after.dwItemData, before.dwItemData);
+    TStyleManager::Reset();
+}
+
 TEST(Menus, ClickArrivesThroughTheMenusCommand)
 {
     TPopupMenu menu;
