@@ -23,6 +23,8 @@ void CopyCut(wchar_t (&ADest)[N], std::wstring_view AText, size_t AMax)
     ADest[cut.size()] = L'\0';
 }
 
+constexpr UINT_PTR KRetryTimer = 1;
+
 TShiftState CurrentShift() noexcept
 {
     TShiftState s;
@@ -34,11 +36,19 @@ TShiftState CurrentShift() noexcept
 
 } // namespace
 
-TTrayIcon::TTrayIcon(TComponent* AOwner) : FOwner(AOwner)
+TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
+    : FOwner(AOwner), FFirstRetryDelay(AFirstRetryDelay < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM : AFirstRetryDelay)
 {
     FWindow = std::make_unique<TMessageWindow>(
         L"TTrayIcon", [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); });
     FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    // An elevated copy would otherwise never hear of a restarted shell, whose
+    // broadcast comes from a lower integrity level. Without the call (Vista)
+    // or with it refused, the icon comes back only once a change is refused.
+    using TChangeFilter = decltype(&ChangeWindowMessageFilterEx);
+    static const auto changeFilter = reinterpret_cast<TChangeFilter>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+    if (changeFilter && FTaskbarCreated) changeFilter(FWindow->Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
     FData.cbSize = sizeof(FData);
     FData.hWnd = FWindow->Handle();
     FData.uID = 1;
@@ -57,8 +67,9 @@ void TTrayIcon::SetVisible(bool AVisible)
     FVisible = AVisible;
     if (FVisible) {
         LoadIcon();
-        Notify(NIM_ADD);
+        if (!Notify(NIM_ADD)) StartRetry();
     } else {
+        StopRetry();
         Notify(NIM_DELETE);
     }
 }
@@ -67,7 +78,7 @@ void TTrayIcon::SetIcons(TImageList* AIcons)
 {
     FIcons = AIcons;
     LoadIcon();
-    if (FVisible) Notify(NIM_MODIFY);
+    if (FVisible) Update();
 }
 
 void TTrayIcon::SetIconIndex(int AIndex)
@@ -82,7 +93,7 @@ void TTrayIcon::SetIconIndex(int AIndex)
         FIconIndex = old;
         throw;
     }
-    if (FVisible) Notify(NIM_MODIFY);
+    if (FVisible) Update();
 }
 
 void TTrayIcon::SetHint(const std::wstring& AHint)
@@ -94,7 +105,7 @@ void TTrayIcon::SetHint(const std::wstring& AHint)
         FData.uFlags &= ~NIF_TIP;
     else
         FData.uFlags |= NIF_TIP;
-    if (FVisible) Notify(NIM_MODIFY);
+    if (FVisible) Update();
 }
 
 void TTrayIcon::ShowBalloonHint()
@@ -104,11 +115,10 @@ void TTrayIcon::ShowBalloonHint()
     FData.uTimeout = BalloonTimeout;
     FData.dwInfoFlags = BalloonFlags;
     FData.uFlags |= NIF_INFO;
-    if (FVisible) Notify(NIM_MODIFY);
-    // One balloon per request: left set, the flag would make every later
-    // change of image or tip show this balloon again, stale and unasked
-    // (the shell does not always report the balloon gone).
-    FData.uFlags &= ~NIF_INFO;
+    if (FVisible)
+        Update();
+    else
+        FData.uFlags &= ~NIF_INFO; // a hidden icon keeps no balloon for later
 }
 
 int TTrayIcon::ShellIconSize() const
@@ -133,8 +143,51 @@ void TTrayIcon::LoadIcon()
 
 bool TTrayIcon::Notify(DWORD AMessage)
 {
-    // A refusal by the shell is not an error of ours; the next change is sent anew.
-    return Shell_NotifyIconW(AMessage, &FData) != FALSE;
+    if (!Shell_NotifyIconW(AMessage, &FData)) return false;
+    // One balloon per request: left set, the flag would make every later
+    // change of image or tip show this balloon again, stale and unasked
+    // (the shell does not always report the balloon gone).
+    FData.uFlags &= ~NIF_INFO;
+    return true;
+}
+
+void TTrayIcon::Update()
+{
+    if (FRetryDelay != 0) return;
+    // A shell that lost the icon (it restarted unseen, or dropped it) refuses
+    // every change; the retry finds out whether the icon is still there.
+    if (!Notify(NIM_MODIFY)) StartRetry();
+}
+
+void TTrayIcon::StartRetry()
+{
+    FRetryDelay = FFirstRetryDelay;
+    if (SetTimer(FWindow->Handle(), KRetryTimer, FRetryDelay, nullptr)) return;
+    // No timer to be had: the next change asks the shell again, and a balloon
+    // would be stale by then.
+    FRetryDelay = 0;
+    FData.uFlags &= ~NIF_INFO;
+}
+
+void TTrayIcon::StopRetry()
+{
+    if (FRetryDelay == 0) return;
+    KillTimer(FWindow->Handle(), KRetryTimer);
+    FRetryDelay = 0;
+}
+
+void TTrayIcon::Retry()
+{
+    // The add carries every change made while waiting. A shell that refuses
+    // the add but takes the modify still had the icon and had refused only a
+    // change: done either way.
+    if (Notify(NIM_ADD) || Notify(NIM_MODIFY)) {
+        StopRetry();
+        return;
+    }
+    FRetryDelay = (FRetryDelay < KMaxRetryDelay / 2) ? FRetryDelay * 2 : KMaxRetryDelay;
+    // Should the new period be refused, the timer keeps its old one.
+    SetTimer(FWindow->Handle(), KRetryTimer, FRetryDelay, nullptr);
 }
 
 void TTrayIcon::MouseUp(TMouseButton AButton)
@@ -169,21 +222,33 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         return true;
     }
     if (AMsg == FTaskbarCreated && FTaskbarCreated != 0) {
-        if (FVisible) Notify(NIM_ADD);
+        // A new shell, perhaps still busy starting: a refusal is retried from the first delay again.
+        if (!FVisible) return true;
+        if (Notify(NIM_ADD))
+            StopRetry();
+        else
+            StartRetry();
         return true;
     }
     switch (AMsg) {
+    case WM_TIMER:
+        if (AWParam != KRetryTimer) return false;
+        if (FRetryDelay != 0) Retry(); // a tick already queued when the retry ended
+        return true;
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
     case WM_SETTINGCHANGE:
         if (FVisible && ShellIconSize() != FIconSize) {
             LoadIcon();
-            Notify(NIM_MODIFY);
+            Update();
         }
         return false;
     case WM_QUERYENDSESSION: AResult = 1; return true;
     case WM_ENDSESSION:
-        if (AWParam) Notify(NIM_DELETE);
+        if (AWParam) {
+            StopRetry();
+            Notify(NIM_DELETE);
+        }
         return true;
     default: return false;
     }

@@ -20,9 +20,12 @@ class TTrayIcon : public TComponent {
 public:
     static constexpr UINT KCallbackMessage = WM_USER + 1;
     static constexpr size_t KMaxTip = 127, KMaxBalloonText = 255, KMaxBalloonTitle = 63;
+    // A shell that refused the icon is asked again after these delays, doubling
+    // up to the cap, until it takes it.
+    static constexpr unsigned KFirstRetryDelay = 1000, KMaxRetryDelay = 60000;
 
     // AOwner becomes the popup menu's PopupComponent when the menu opens.
-    explicit TTrayIcon(TComponent* AOwner);
+    explicit TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay = KFirstRetryDelay);
     ~TTrayIcon() override;
 
     bool Visible() const noexcept { return FVisible; }
@@ -48,6 +51,11 @@ private:
     bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
     void MouseUp(TMouseButton AButton);
     bool Notify(DWORD AMessage);
+    // Sends a change of the visible icon, or keeps it for the retry's add.
+    void Update();
+    void StartRetry();
+    void StopRetry();
+    void Retry();
     void LoadIcon();
     // The shell's small-icon size at the icon window's DPI.
     int ShellIconSize() const;
@@ -61,6 +69,8 @@ private:
     bool FVisible = false;
     UINT FTaskbarCreated = 0;
     int FIconSize = 0;
+    unsigned FFirstRetryDelay;
+    unsigned FRetryDelay = 0; // 0: no retry pending
 };
 
 } // namespace fw

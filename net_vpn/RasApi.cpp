@@ -1,5 +1,8 @@
 #include "net_vpn/RasApi.h"
 
+#include <cstdint>
+#include <new>
+
 #include "framework/Faults.h"
 #include "framework/Handles.h"
 
@@ -48,18 +51,42 @@ DWORD Call(const char* AName, TFn AFn, TArgs... AArgs)
     return AFn ? AFn(AArgs...) : ERROR_PROC_NOT_FOUND;
 }
 
+// Far more phonebook entries or connections than any system holds: a larger
+// count is a broken answer, not a list to allocate.
+constexpr DWORD KMaxRecords = 65536;
+// A list that still grows after this many new tries is given up until the next call.
+constexpr int KGrowthRetries = 3;
+
+// An answer is believed only if its count is sane and its size has room for
+// that many records of ours (the service's newer records are larger, never smaller).
+template <typename TRecord>
+bool Plausible(DWORD ASize, DWORD ACount) noexcept
+{
+    return ACount <= KMaxRecords && std::uint64_t{ACount} * sizeof(TRecord) <= ASize;
+}
+
 template <typename TRecord, typename TEnum>
 std::vector<TRecord> TwoCallEnumeration(TEnum AEnum)
 {
     DWORD size = 0, count = 0;
-    if (AEnum(nullptr, &size, &count) != ERROR_BUFFER_TOO_SMALL) return {};
-    // The reported size is not trusted; the count decides the allocation.
-    std::vector<TRecord> records(count);
-    if (records.empty()) return {};
-    records[0].dwSize = sizeof(TRecord);
-    size = static_cast<DWORD>(count * sizeof(TRecord));
-    if (AEnum(records.data(), &size, &count) != 0) return {};
-    return records;
+    DWORD result = AEnum(nullptr, &size, &count);
+    // A 603 from the second call means the list grew in between; it brings the new count.
+    for (int retries = 0; result == ERROR_BUFFER_TOO_SMALL; ++retries) {
+        if (count == 0 || !Plausible<TRecord>(size, count) || retries > KGrowthRetries) return {};
+        std::vector<TRecord> records;
+        try {
+            records.resize(count);
+        } catch (const std::bad_alloc&) {
+            // The poll runs on the user-interface thread, where this would
+            // become an error box; it is a failed call like any other.
+            return {};
+        }
+        records[0].dwSize = sizeof(TRecord);
+        size = static_cast<DWORD>(count * sizeof(TRecord));
+        result = AEnum(records.data(), &size, &count);
+        if (result == 0) return records;
+    }
+    return {};
 }
 
 } // namespace

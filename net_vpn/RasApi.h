@@ -102,7 +102,8 @@ DWORD RasEnumConnectionsW(TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount
 DWORD RasGetConnectStatusW(HRASCONN AConnection, RASCONNSTATUSW* AStatus);
 
 // The two-call enumerations: every record the service listed, unfilled ones
-// zero; empty when either call fails.
+// zero. A list that grew between the calls is asked for again, a few times.
+// Empty when a call fails or answers a count or size that cannot be right.
 std::vector<TRasEntryNameW> EnumEntries();
 std::vector<TRasConnW> EnumConnections();
 

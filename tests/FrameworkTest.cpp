@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "framework/Application.h"
@@ -324,6 +325,126 @@ TEST_F(TrayIconTest, MouseUpReportsTheButton)
         SendMessageW(Icon.Window(), TTrayIcon::KCallbackMessage, 1, m);
     // No popup menu is attached, so the right button only reports.
     EXPECT_EQ(buttons, (std::vector<TMouseButton>{TMouseButton::mbLeft, TMouseButton::mbMiddle, TMouseButton::mbRight}));
+}
+
+// ---- the tray icon against a shell that refuses it ----
+
+class TrayIconRetryTest : public testing::Test {
+protected:
+    static constexpr unsigned KFirstDelay = 20; // ms; then 40, 80, ...
+
+    TrayIconRetryTest() : Images(24, 24)
+    {
+        Images.AddResourceIcon(L"TRAYDISCONNECTED");
+        Images.AddResourceIcon(L"TRAYCONNECTED");
+    }
+
+    std::unique_ptr<TTrayIcon> NewIcon()
+    {
+        auto icon = std::make_unique<TTrayIcon>(&Owner, KFirstDelay);
+        icon->SetIcons(&Images);
+        return icon;
+    }
+
+    // What the tray was told from record AFrom on: message and answer.
+    std::vector<std::pair<DWORD, bool>> Told(size_t AFrom) const
+    {
+        std::vector<std::pair<DWORD, bool>> told;
+        for (size_t i = AFrom; i < Tray.Records.size(); ++i)
+            told.emplace_back(Tray.Records[i].Message, Tray.Records[i].Accepted);
+        return told;
+    }
+
+    // Long enough for several more tries, had the retry not ended.
+    static void PumpQuietly() { test::PumpUntil([] { return false; }, 400ms); }
+
+    test::TFakeTray Tray;
+    TImageList Images;
+    TComponent Owner;
+};
+
+TEST_F(TrayIconRetryTest, ARefusedAddIsRetriedUntilTheShellTakesItWithEverythingChangedMeanwhile)
+{
+    for (bool shellRestart : {false, true}) {
+        SCOPED_TRACE(shellRestart ? "refused after a shell restart" : "refused at start-up");
+        Tray.Records.clear();
+        Tray.Refuse = false;
+        auto icon = NewIcon();
+        if (shellRestart) icon->SetVisible(true);
+        Tray.Refuse = true;
+        if (shellRestart)
+            SendMessageW(icon->Window(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+        else
+            icon->SetVisible(true);
+        ASSERT_EQ(Told(Tray.Records.size() - 1), (std::vector<std::pair<DWORD, bool>>{{NIM_ADD, false}}));
+        const std::vector<BYTE> image0 = Tray.Records.back().IconBits;
+        size_t waiting = Tray.Records.size();
+
+        icon->SetHint(L"Office");
+        icon->SetIconIndex(1);
+        icon->BalloonHint = L"Office: Connected";
+        icon->ShowBalloonHint();
+        EXPECT_EQ(Tray.Records.size(), waiting) << "changes wait for the add";
+
+        ASSERT_TRUE(test::PumpUntil([&] { return Tray.Records.size() >= waiting + 4; })) << "two more tries";
+        Tray.Refuse = false;
+        ASSERT_TRUE(test::PumpUntil([&] { return Tray.Records.back().Accepted; }));
+        const auto added = Tray.Records.back();
+        EXPECT_EQ(added.Message, static_cast<DWORD>(NIM_ADD));
+        EXPECT_EQ(added.Tip, L"Office");
+        EXPECT_TRUE(added.Flags & NIF_TIP);
+        EXPECT_NE(added.IconBits, image0) << "image 1";
+        EXPECT_TRUE(added.Flags & NIF_INFO);
+        EXPECT_EQ(added.Info, L"Office: Connected");
+
+        size_t done = Tray.Records.size();
+        PumpQuietly();
+        EXPECT_EQ(Tray.Records.size(), done) << "the retry ended";
+        icon->SetHint(L"Disconnected");
+        EXPECT_EQ(Told(done), (std::vector<std::pair<DWORD, bool>>{{NIM_MODIFY, true}}));
+        EXPECT_FALSE(Tray.Records.back().Flags & NIF_INFO) << "the balloon was shown once";
+    }
+}
+
+TEST_F(TrayIconRetryTest, ARefusedChangeEndsOnceTheIconIsFoundInTheShell)
+{
+    struct TCase {
+        const char* Title;
+        bool Lost; // else the shell refuses the one change while it holds the icon
+        std::vector<std::pair<DWORD, bool>> Told;
+    };
+    const TCase cases[] = {
+        {"the shell lost the icon", true, {{NIM_MODIFY, false}, {NIM_ADD, true}}},
+        {"the shell refused one change", false, {{NIM_MODIFY, false}, {NIM_ADD, false}, {NIM_MODIFY, true}}},
+    };
+    Tray.KeepsIcons = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        auto icon = NewIcon();
+        icon->SetVisible(true);
+        ASSERT_TRUE(Tray.Records.back().Accepted);
+        size_t from = Tray.Records.size();
+        if (c.Lost) Tray.LoseIcons();
+        Tray.Refuse = !c.Lost;
+        icon->SetHint(L"Office");
+        Tray.Refuse = false;
+
+        ASSERT_TRUE(test::PumpUntil([&] { return Tray.Records.back().Accepted; }));
+        EXPECT_EQ(Tray.Records.back().Tip, L"Office");
+        PumpQuietly();
+        EXPECT_EQ(Told(from), c.Told);
+    }
+}
+
+TEST_F(TrayIconRetryTest, HidingTheIconStopsTheRetry)
+{
+    auto icon = NewIcon();
+    Tray.Refuse = true;
+    icon->SetVisible(true);
+    icon->SetVisible(false);
+    Tray.Refuse = false;
+    PumpQuietly();
+    EXPECT_EQ(Told(0), (std::vector<std::pair<DWORD, bool>>{{NIM_ADD, false}, {NIM_DELETE, false}}));
 }
 
 // ---- menus ----

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -160,8 +161,16 @@ LRESULT CALLBACK TFakeTray::WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM
         auto* bits = static_cast<const BYTE*>(copy->lpData) + sizeof(TWineNotifyData);
         record.IconBits.assign(bits, bits + (copy->cbData - sizeof(TWineNotifyData)));
     }
+    const std::pair<LONG, UINT> icon{data->hWnd, data->uID};
+    auto held = std::find(self->FIcons.begin(), self->FIcons.end(), icon);
+    bool holds = held != self->FIcons.end();
+    bool fits = record.Message == NIM_ADD ? !holds : holds;
+    bool accepted = !self->Refuse && (fits || !self->KeepsIcons);
+    if (accepted && record.Message == NIM_ADD && !holds) self->FIcons.push_back(icon);
+    if (accepted && record.Message == NIM_DELETE && holds) self->FIcons.erase(held);
+    record.Accepted = accepted;
     self->Records.push_back(std::move(record));
-    return self->Refuse ? FALSE : TRUE;
+    return accepted ? TRUE : FALSE;
 }
 
 // ---- TRunSoon ----

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test {
@@ -41,6 +42,7 @@ struct TNotifyRecord {
     bool HasIcon = false;
     unsigned IconWidth = 0;
     std::vector<BYTE> IconBits;
+    bool Accepted = false; // what the tray answered
 };
 
 // A window of class "Shell_TrayWnd" above Wine's own, so this process's
@@ -54,10 +56,16 @@ public:
 
     std::vector<TNotifyRecord> Records;
     bool Refuse = false; // answer FALSE, as a shell that refuses the change
+    // Refuse, as a real shell does, to add an icon it holds or to change or
+    // delete one it does not. The icons accepted so far are always tracked.
+    bool KeepsIcons = false;
+    // The shell loses every icon it held, without telling anyone.
+    void LoseIcons() { FIcons.clear(); }
 
 private:
     static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
     HWND FWnd = nullptr;
+    std::vector<std::pair<LONG, UINT>> FIcons; // window and id of each icon held
 };
 
 // Runs AStep every AIntervalMs on this thread, also inside modal loops (an

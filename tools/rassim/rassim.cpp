@@ -24,6 +24,16 @@
 //   fail  <Function> <code> sized     ... only on calls that pass a buffer or record: enumerations
 //                                     with a buffer, RasGetEntryPropertiesW with a RASENTRYW, the
 //                                     other calls with a non-null record. RasHangUpW passes none.
+//   claim <Enumeration> <count> [<size>]
+//                                     the first call (no buffer) of RasEnumEntriesW or
+//                                     RasEnumConnectionsW answers 603 with <count> and <size> bytes,
+//                                     whatever the list holds. No size: count x record size, or
+//                                     0xFFFFFFFF if that does not fit. Later calls see the real list.
+//   grow  <Enumeration> once|always   the list grows by one record between the calls. once: the
+//                                     first call counts all but the last record, so a second call
+//                                     sized for that answers 603 with the full count. always: every
+//                                     second call, however large its buffer, answers 603 with room
+//                                     for one record more than it was given.
 // A forced failure returns before any argument is validated or any output written; code 0
 // lines are ignored. Ids are decimal DWORDs; the first matching line wins. Names match when
 // equal after trimming characters <= U+0020 from both ends (case-sensitive).
@@ -383,6 +393,15 @@ struct FailRule {
     DWORD code;
     bool sizedOnly;
 };
+struct ClaimRule {
+    std::string function;
+    DWORD count;
+    std::optional<DWORD> size;  // none: count x record size, as far as a DWORD reaches
+};
+struct GrowRule {
+    std::string function;
+    bool always;
+};
 
 struct Scenario {
     std::wstring path;
@@ -394,11 +413,23 @@ struct Scenario {
     std::vector<Dead> deads;
     std::vector<DialRule> dials;
     std::vector<FailRule> fails;
+    std::vector<ClaimRule> claims;
+    std::vector<GrowRule> grows;
 
     std::optional<DWORD> forced(std::string_view function, bool sized) const {
         for (const FailRule& f : fails)
             if (f.function == function && (sized || !f.sizedOnly)) return f.code;
         return std::nullopt;
+    }
+    const ClaimRule* claim(std::string_view function) const {
+        for (const ClaimRule& c : claims)
+            if (c.function == function) return &c;
+        return nullptr;
+    }
+    const GrowRule* grow(std::string_view function) const {
+        for (const GrowRule& g : grows)
+            if (g.function == function) return &g;
+        return nullptr;
     }
     const Entry* entry(std::wstring_view name) const {
         for (const Entry& e : entries)
@@ -492,6 +523,12 @@ private:
         } else if (kind == "fail" && (f.size() == 3 || (f.size() == 4 && f[3] == "sized"))) {
             const auto code = parseDword(f[2]);
             if (code && *code != kOk) fails.push_back({std::string(f[1]), *code, f.size() == 4});
+        } else if (kind == "claim" && (f.size() == 3 || f.size() == 4)) {
+            const auto claimed = parseDword(f[2]);
+            const auto size = f.size() == 4 ? parseDword(f[3]) : std::nullopt;
+            if (claimed && (f.size() == 3 || size)) claims.push_back({std::string(f[1]), *claimed, size});
+        } else if (kind == "grow" && f.size() == 3 && (f[2] == "once" || f[2] == "always")) {
+            grows.push_back({std::string(f[1]), f[2] == "always"});
         }
     }
 };
@@ -545,31 +582,54 @@ std::wstring handleTag(HANDLE h) {
 
 // ---- shared call shapes ----
 
+// How one enumeration misbehaves, from the scenario's claim and grow lines.
+struct Quirks {
+    const ClaimRule* claim = nullptr;
+    const GrowRule* grow = nullptr;
+};
+
 template <class Item, class Fill>
 DWORD enumerate(const std::vector<Item>& items, void* buffer, DWORD* cb, DWORD* count, DWORD stride,
-                Fill fill) {
+                const Quirks& quirks, Fill fill) {
     if (!cb || !count) return kInvalidParameter;
-    if (items.empty()) {
+    if (!buffer && quirks.claim) {
+        const std::uint64_t size = std::uint64_t{quirks.claim->count} * stride;
+        *cb = quirks.claim->size.value_or(static_cast<DWORD>(std::min<std::uint64_t>(size, MAXDWORD)));
+        *count = quirks.claim->count;
+        return kBufferTooSmall;
+    }
+    const auto tooSmall = [&](std::uint64_t n) {
+        *cb = static_cast<DWORD>(n * stride);
+        *count = static_cast<DWORD>(n);
+        return kBufferTooSmall;
+    };
+    const bool growsAlways = quirks.grow && quirks.grow->always;
+    // "once": the last record is added right after the first call has counted the list.
+    const bool hidesLast = !buffer && quirks.grow && !quirks.grow->always;
+    const std::size_t listed = hidesLast && !items.empty() ? items.size() - 1 : items.size();
+    if (listed == 0) {
         *cb = 0;
         *count = 0;
         return kOk;
     }
-    const std::uint64_t need = std::uint64_t{items.size()} * stride;
+    const std::uint64_t need = std::uint64_t{listed} * stride;
     if (need > MAXDWORD) return kOutOfMemory;
-    if (!buffer || *cb < need) {
-        *cb = static_cast<DWORD>(need);
-        *count = static_cast<DWORD>(items.size());
-        return kBufferTooSmall;
+    if (!buffer || *cb < need) return tooSmall(listed);
+    if (growsAlways) {
+        // "always": by the time a buffer arrives, the list holds one record more than it has room for.
+        const std::uint64_t grown = std::uint64_t{*cb / stride} + 1;
+        if (grown * stride > MAXDWORD) return kOutOfMemory;
+        return tooSmall(grown);
     }
     if (getDword(buffer, 0) != stride) return kInvalidSize;
-    for (std::size_t i = 0; i < items.size(); ++i) {
+    for (std::size_t i = 0; i < listed; ++i) {
         void* rec = at(buffer, i * stride);
         std::memset(rec, 0, stride);
         putDword(rec, 0, stride);
         fill(rec, items[i]);
     }
     *cb = static_cast<DWORD>(need);
-    *count = static_cast<DWORD>(items.size());
+    *count = static_cast<DWORD>(listed);
     return kOk;
 }
 
@@ -595,9 +655,9 @@ DWORD WINAPI RasEnumEntriesW(LPCWSTR /*reserved*/, LPCWSTR /*phonebook*/, void* 
             Scenario s;
             if (const DWORD e = snapshot(s)) return e;
             if (const auto f = s.forced("RasEnumEntriesW", sized)) return *f;
-            return enumerate(s.entries, entries, cb, count, entryname::kSize, [](void* rec, const Entry& e) {
-                putName(rec, entryname::kName, kNameUnits, e.name);
-            });
+            const Quirks quirks{s.claim("RasEnumEntriesW"), s.grow("RasEnumEntriesW")};
+            return enumerate(s.entries, entries, cb, count, entryname::kSize, quirks,
+                             [](void* rec, const Entry& e) { putName(rec, entryname::kName, kNameUnits, e.name); });
         }();
         return logged(L"RasEnumEntriesW", {sized ? L"second" : L"first"}, rc);
     });
@@ -719,7 +779,8 @@ DWORD WINAPI RasEnumConnectionsW(void* conns, DWORD* cb, DWORD* count) {
             Scenario s;
             if (const DWORD e = snapshot(s)) return e;
             if (const auto f = s.forced("RasEnumConnectionsW", sized)) return *f;
-            return enumerate(s.conns, conns, cb, count, rasconn::kSize, [](void* rec, const Conn& c) {
+            const Quirks quirks{s.claim("RasEnumConnectionsW"), s.grow("RasEnumConnectionsW")};
+            return enumerate(s.conns, conns, cb, count, rasconn::kSize, quirks, [](void* rec, const Conn& c) {
                 putHandle(rec, rasconn::kHandle, handleOf(c.id));
                 putName(rec, rasconn::kName, kNameUnits, c.name);
             });
