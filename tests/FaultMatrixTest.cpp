@@ -42,21 +42,45 @@ struct TExpected {
     const wchar_t* Balloon = nullptr; // connect, disconnect: the result balloon
 };
 
+// Each set of scenario lines makes the moment's service misbehave in one way.
 struct TRow {
     TMoment Moment;
-    std::vector<std::wstring> Functions; // failing together; all seven: the library is missing
-    std::vector<DWORD> Codes;
-    bool SecondCallOnly; // only calls that pass a buffer or record fail
+    std::vector<std::vector<std::wstring>> Faults;
     TExpected Expected;
 };
+
+// AFunctions failing together, once with each of ACodes; on calls with a
+// buffer or record only, with ASecondCallOnly.
+std::vector<std::vector<std::wstring>> Failing(const std::vector<std::wstring>& AFunctions,
+                                               const std::vector<DWORD>& ACodes, bool ASecondCallOnly = false)
+{
+    std::vector<std::vector<std::wstring>> sets;
+    for (DWORD code : ACodes) {
+        std::vector<std::wstring> lines;
+        for (const std::wstring& function : AFunctions)
+            lines.push_back(L"fail\t" + function + L"\t" + std::to_wstring(code) +
+                            (ASecondCallOnly ? L"\tsized" : L""));
+        sets.push_back(lines);
+    }
+    return sets;
+}
 
 // Codes that fail a call outright: access denied, a bad parameter, a record
 // size the service refuses, a function that is missing.
 const std::vector<DWORD> KFailures = {5, 87, 632, 127};
-// An enumeration's first call answering "too small" without a count, too.
-const std::vector<DWORD> KEnumFirst = {5, 87, 632, 127, 603};
-// A second call refused, or answering "too small" again (the list grew).
-const std::vector<DWORD> KEnumSecond = {5, 603};
+
+// An enumeration misbehaving in every way: its first call refused, or
+// answering "too small" without a count, or claiming an absurd count; its
+// second call refused, or answering "too small" again and again (a list
+// that keeps growing).
+std::vector<std::vector<std::wstring>> EnumerationFaults(const std::wstring& AEnum)
+{
+    std::vector<std::vector<std::wstring>> sets = Failing({AEnum}, {5, 87, 632, 127, 603});
+    for (auto& set : Failing({AEnum}, {5, 603}, true)) sets.push_back(set);
+    sets.push_back({L"claim\t" + AEnum + L"\t2147483647"});
+    sets.push_back({L"grow\t" + AEnum + L"\talways"});
+    return sets;
+}
 
 std::vector<TRow> Rows()
 {
@@ -67,41 +91,44 @@ std::vector<TRow> Rows()
     const TExpected connected{.Balloon = L"Office: Connected"};
     const TExpected connectFailed{.Balloon = L"Office: Connected failed"};
     const TExpected disconnectFailed{.Balloon = L"Office: Disconnected failed"};
-    std::vector<TRow> rows;
-    auto both = [&](TMoment AMoment, const wchar_t* AEnum, TExpected AExpected) {
-        rows.push_back({AMoment, {AEnum}, KEnumFirst, false, AExpected});
-        rows.push_back({AMoment, {AEnum}, KEnumSecond, true, AExpected});
+    const auto noLibrary = Failing(KAllFunctions, {127});
+    const auto entries = EnumerationFaults(L"RasEnumEntriesW");
+    const auto connections = EnumerationFaults(L"RasEnumConnectionsW");
+    const auto status = Failing({L"RasGetConnectStatusW"}, KFailures);
+    const auto hangUp = Failing({L"RasHangUpW"}, KFailures);
+    auto properties = Failing({L"RasGetEntryPropertiesW"}, {5, 87, 632, 127, 603});
+    for (auto& set : Failing({L"RasGetEntryPropertiesW"}, KFailures, true)) properties.push_back(set);
+
+    return {
+        {TMoment::StartUp, entries, emptyList},
+        {TMoment::StartUp, properties, emptyList},
+        {TMoment::StartUp, connections, startNotConnected},
+        {TMoment::StartUp, status, startNotConnected},
+        {TMoment::StartUp, noLibrary, emptyList},
+
+        {TMoment::Poll, connections, pollNotConnected},
+        {TMoment::Poll, status, pollNotConnected},
+        {TMoment::Poll, noLibrary, pollNotConnected},
+
+        {TMoment::MenuOpening, connections, labUnchecked},
+        {TMoment::MenuOpening, status, labUnchecked},
+        {TMoment::MenuOpening, noLibrary, labUnchecked},
+
+        // Lab is connected; choosing Office connects it. Failed hang-ups do not stop the dial.
+        {TMoment::Connect, connections, connected},
+        {TMoment::Connect, status, connected},
+        {TMoment::Connect, hangUp, connected},
+        {TMoment::Connect, Failing({L"RasGetEntryDialParamsW"}, KFailures), connectFailed},
+        {TMoment::Connect, Failing({L"RasDialW"}, KFailures), connectFailed},
+        {TMoment::Connect, noLibrary, connectFailed},
+
+        // Office is connected; choosing Office disconnects it, unless the status
+        // query fails: then it counts as not connected and is dialled afresh.
+        {TMoment::Disconnect, connections, connected},
+        {TMoment::Disconnect, status, connected},
+        {TMoment::Disconnect, hangUp, disconnectFailed},
+        {TMoment::Disconnect, noLibrary, connectFailed},
     };
-    both(TMoment::StartUp, L"RasEnumEntriesW", emptyList);
-    rows.push_back({TMoment::StartUp, {L"RasGetEntryPropertiesW"}, {5, 87, 632, 127, 603}, false, emptyList});
-    rows.push_back({TMoment::StartUp, {L"RasGetEntryPropertiesW"}, KFailures, true, emptyList});
-    both(TMoment::StartUp, L"RasEnumConnectionsW", startNotConnected);
-    rows.push_back({TMoment::StartUp, {L"RasGetConnectStatusW"}, KFailures, false, startNotConnected});
-    rows.push_back({TMoment::StartUp, KAllFunctions, {127}, false, emptyList});
-
-    both(TMoment::Poll, L"RasEnumConnectionsW", pollNotConnected);
-    rows.push_back({TMoment::Poll, {L"RasGetConnectStatusW"}, KFailures, false, pollNotConnected});
-    rows.push_back({TMoment::Poll, KAllFunctions, {127}, false, pollNotConnected});
-
-    both(TMoment::MenuOpening, L"RasEnumConnectionsW", labUnchecked);
-    rows.push_back({TMoment::MenuOpening, {L"RasGetConnectStatusW"}, KFailures, false, labUnchecked});
-    rows.push_back({TMoment::MenuOpening, KAllFunctions, {127}, false, labUnchecked});
-
-    // Lab is connected; choosing Office connects it. Failed hang-ups do not stop the dial.
-    both(TMoment::Connect, L"RasEnumConnectionsW", connected);
-    rows.push_back({TMoment::Connect, {L"RasGetConnectStatusW"}, KFailures, false, connected});
-    rows.push_back({TMoment::Connect, {L"RasHangUpW"}, KFailures, false, connected});
-    rows.push_back({TMoment::Connect, {L"RasGetEntryDialParamsW"}, KFailures, false, connectFailed});
-    rows.push_back({TMoment::Connect, {L"RasDialW"}, KFailures, false, connectFailed});
-    rows.push_back({TMoment::Connect, KAllFunctions, {127}, false, connectFailed});
-
-    // Office is connected; choosing Office disconnects it, unless the status
-    // query fails: then it counts as not connected and is dialled afresh.
-    both(TMoment::Disconnect, L"RasEnumConnectionsW", connected);
-    rows.push_back({TMoment::Disconnect, {L"RasGetConnectStatusW"}, KFailures, false, connected});
-    rows.push_back({TMoment::Disconnect, {L"RasHangUpW"}, KFailures, false, disconnectFailed});
-    rows.push_back({TMoment::Disconnect, KAllFunctions, {127}, false, connectFailed});
-    return rows;
 }
 
 class FaultMatrix : public testing::Test {
@@ -186,18 +213,10 @@ protected:
 TEST_F(FaultMatrix, EveryMomentSurvivesEveryFailingCall)
 {
     for (const TRow& row : Rows()) {
-        for (DWORD code : row.Codes) {
-            std::vector<std::wstring> failures;
-            std::wstring what;
-            for (const std::wstring& function : row.Functions) {
-                failures.push_back(L"fail\t" + function + L"\t" + std::to_wstring(code) +
-                                   (row.SecondCallOnly ? L"\tsized" : L""));
-                what += function + L" ";
-            }
-            SCOPED_TRACE(testing::Message() << MomentName(row.Moment) << ": "
-                                            << (row.Functions.size() == KAllFunctions.size() ? L"every function " : what)
-                                            << code << (row.SecondCallOnly ? L" on the second call" : L""));
-            Run(row.Moment, failures, row.Expected);
+        for (const std::vector<std::wstring>& faults : row.Faults) {
+            std::wstring what = faults.size() == KAllFunctions.size() ? L"no library" : faults[0];
+            SCOPED_TRACE(testing::Message() << MomentName(row.Moment) << ": " << what);
+            Run(row.Moment, faults, row.Expected);
         }
     }
 }
