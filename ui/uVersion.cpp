@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "framework/Application.h"
-#include "framework/Text.h"
 #include "settings/uAutoRun.h"
 
 namespace uVersion {
@@ -145,10 +144,40 @@ void TfrmVersion::ApplyAutoRun()
 void TfrmVersion::lblCopyrightClick(TObject*)
 {
     auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", KWebSite, nullptr, nullptr, SW_SHOW));
-    if (result <= 32) {
-        std::string command = "explorer " + WideToUtf8(KWebSite);
-        WinExec(command.c_str(), SW_SHOW);
-    }
+    if (result > 32) return;
+    // The explorer by its full path: a bare name would be searched for in the
+    // executable's folder first.
+    wchar_t folder[MAX_PATH] = {};
+    UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    std::string command = ExplorerCommandLine({folder, length}, KWebSite, GetACP());
+    if (!command.empty()) WinExec(command.c_str(), SW_SHOW);
+}
+
+std::string ExplorerCommandLine(std::wstring_view AWindowsFolder, std::wstring_view AAddress, UINT ACodePage)
+{
+    if (AWindowsFolder.empty()) return {};
+    std::wstring program(AWindowsFolder);
+    if (program.back() != L'\\') program += L'\\';
+    program += L"explorer.exe";
+    if (program.find_first_of(L" \t") != std::wstring::npos) program = L'"' + program + L'"';
+    std::wstring line = program + L' ' + std::wstring(AAddress);
+
+    // WinExec reads 8-bit text. A character with no exact form in the code page
+    // would turn into a look-alike (a fullwidth quote into a quote), changing
+    // what runs: such a line is not run at all.
+    const bool utf8 = ACodePage == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL lossy = FALSE;
+    BOOL* lossyOut = utf8 ? nullptr : &lossy; // UTF-8 takes no default character
+    int size = WideCharToMultiByte(ACodePage, flags, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr,
+                                   lossyOut);
+    if (size <= 0 || lossy) return {};
+    std::string command(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(ACodePage, flags, line.data(), static_cast<int>(line.size()), command.data(), size,
+                            nullptr, lossyOut) != size)
+        return {};
+    return command;
 }
 
 void TfrmVersion::lblCopyrightMouseEnter(TObject*)
