@@ -5,10 +5,12 @@
 
 #include <cmath>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "framework/Application.h"
+#include "framework/Handles.h"
 #include "settings/uAutoRun.h"
 
 namespace uVersion {
@@ -40,6 +42,37 @@ std::unique_ptr<TLabel> MakeLabel(TForm& AForm, const wchar_t* AName, const wcha
     auto label = Make<TLabel>(AForm, AName, ALeft, ATop, AWidth, AHeight, AFontHeight);
     label->SetCaption(ACaption);
     return label;
+}
+
+template <typename T>
+T ProcOf(const TModuleHandle& AModule, const char* AName) noexcept
+{
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(AModule.Get(), AName)));
+}
+
+// The fixed part of APath's version resource. version.dll is no KnownDLL: an
+// import would be looked for beside the executable first, so it is bound from
+// the system folder for this one reading.
+std::optional<VS_FIXEDFILEINFO> FixedVersionInfo(const wchar_t* APath)
+{
+    TModuleHandle module(LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!module) return std::nullopt;
+    auto getSize = ProcOf<decltype(&GetFileVersionInfoSizeW)>(module, "GetFileVersionInfoSizeW");
+    auto getInfo = ProcOf<decltype(&GetFileVersionInfoW)>(module, "GetFileVersionInfoW");
+    auto query = ProcOf<decltype(&VerQueryValueW)>(module, "VerQueryValueW");
+    if (!getSize || !getInfo || !query) return std::nullopt;
+
+    DWORD ignored = 0;
+    DWORD size = getSize(APath, &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<BYTE> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!getInfo(APath, 0, size, data.data()) ||
+        !query(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
+        length < sizeof(VS_FIXEDFILEINFO))
+        return std::nullopt;
+    return *info;
 }
 
 } // namespace
@@ -109,16 +142,8 @@ void TfrmVersion::FormCreate(TObject*)
 
     wchar_t path[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    if (size == 0) return;
-    std::vector<BYTE> data(size);
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!GetFileVersionInfoW(path, 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
-        length < sizeof(VS_FIXEDFILEINFO))
-        return;
+    std::optional<VS_FIXEDFILEINFO> info = FixedVersionInfo(path);
+    if (!info) return;
     wchar_t caption[64];
     std::swprintf(caption, 64, L"Version %d.%d.%d", static_cast<int>(HIWORD(info->dwProductVersionMS)),
                   static_cast<int>(LOWORD(info->dwProductVersionMS)), static_cast<int>(HIWORD(info->dwProductVersionLS)));
