@@ -2,7 +2,7 @@
 """Checks a built Windows executable against DLL planting and for the loader's
 protections; prints what it found and exits 1 on any fault.
 
-Imports: every DLL that the import and delay-import tables name must be a
+Imports: every DLL that the import table or a delayed import names must be a
 KnownDLL (the loader maps those from the system folder, never from the
 executable's folder) or comctl32, which the manifest binds to the system's
 side-by-side copy. Anything else, loaded by name, would be looked for beside
@@ -16,6 +16,7 @@ Reads the PE file itself, so it does not depend on a disassembler's output.
 Usage: hardening.py FILE.exe
 """
 
+import re
 import struct
 import sys
 
@@ -80,13 +81,21 @@ class PeFile:
     def directory(self, index):
         return self.directories[index] if index < len(self.directories) else (0, 0)
 
+    def section(self, rva):
+        """The section (name, rva, size, raw offset, raw size) holding rva, or None."""
+        for section in self.sections:
+            if section[1] <= rva < section[1] + section[2]:
+                return section
+        return None
+
     def offset(self, rva):
-        for name, start, size, raw_offset, raw_size in self.sections:
-            if start <= rva < start + size:
-                if rva - start >= raw_size:
-                    raise PeError(f"RVA {rva:#x} lies in the uninitialised part of {name}")
-                return raw_offset + rva - start
-        raise PeError(f"RVA {rva:#x} lies in no section")
+        section = self.section(rva)
+        if section is None:
+            raise PeError(f"RVA {rva:#x} lies in no section")
+        name, start, _, raw_offset, raw_size = section
+        if rva - start >= raw_size:
+            raise PeError(f"RVA {rva:#x} lies in the uninitialised part of {name}")
+        return raw_offset + rva - start
 
     def string(self, rva):
         start = self.offset(rva)
@@ -97,7 +106,7 @@ class PeFile:
 
     def imports(self):
         """The DLL names of the import table."""
-        rva, size = self.directory(DIR_IMPORT)
+        rva = self.directory(DIR_IMPORT)[0]
         names = []
         if not rva:
             return names
@@ -112,22 +121,40 @@ class PeFile:
             at += IMPORT_DESCRIPTOR_SIZE
 
     def delay_imports(self):
-        """The DLL names of the delay-import table; the loader's helper finds them by the same search."""
-        rva, size = self.directory(DIR_DELAY_IMPORT)
+        """The DLL names of delayed imports, which a helper loads by the same search on first call.
+
+        Two forms: the delay-import directory, and MinGW's delay libraries, which
+        leave that directory empty and keep their DLL names among the import
+        data: any DLL name there that the import table does not list.
+        """
         names = []
-        if not rva:
-            return names
-        at = self.offset(rva)
-        while True:
-            descriptor = self.data[at:at + DELAY_DESCRIPTOR_SIZE]
-            if len(descriptor) < DELAY_DESCRIPTOR_SIZE:
-                raise PeError("the delay-import table runs past the end of the file")
-            if descriptor == bytes(DELAY_DESCRIPTOR_SIZE):
-                return names
-            attributes, name = struct.unpack_from("<II", descriptor)
-            # Bit 0 clear: an old-style descriptor holding addresses, not RVAs.
-            names.append(self.string(name if attributes & 1 else name - self.image_base))
-            at += DELAY_DESCRIPTOR_SIZE
+        rva = self.directory(DIR_DELAY_IMPORT)[0]
+        if rva:
+            at = self.offset(rva)
+            while True:
+                descriptor = self.data[at:at + DELAY_DESCRIPTOR_SIZE]
+                if len(descriptor) < DELAY_DESCRIPTOR_SIZE:
+                    raise PeError("the delay-import table runs past the end of the file")
+                if descriptor == bytes(DELAY_DESCRIPTOR_SIZE):
+                    break
+                attributes, name = struct.unpack_from("<II", descriptor)
+                # Bit 0 clear: an old-style descriptor holding addresses, not RVAs.
+                names.append(self.string(name if attributes & 1 else name - self.image_base))
+                at += DELAY_DESCRIPTOR_SIZE
+        import_rva = self.directory(DIR_IMPORT)[0]
+        section = self.section(import_rva) if import_rva else None
+        if section:
+            _, _, _, raw_offset, raw_size = section
+            listed = {name.lower() for name in self.imports()}
+            import_data = self.data[raw_offset:raw_offset + raw_size]
+            for match in re.finditer(rb"[\x21-\x7e]+\.dll(?=\0)", import_data, re.IGNORECASE):
+                name = match.group().decode("ascii")
+                if name.lower() not in listed:
+                    names.append(name)
+        unique = {}
+        for name in names:
+            unique.setdefault(name.lower(), name)
+        return list(unique.values())
 
     def has_relocations(self):
         return not self.characteristics & IMAGE_FILE_RELOCS_STRIPPED and self.directory(DIR_BASERELOC)[1] > 0
