@@ -80,10 +80,22 @@ std::exception_ptr FinalizeUnits(size_t ACount)
     ExitProcess(static_cast<UINT>(AExitCode));
 }
 
+// Every later load by name, ours or a system DLL's, searches the system folder
+// only, so a DLL dropped beside the executable (a downloads folder, say) never
+// runs. Bound by name: systems without the call keep their default search.
+void RestrictDllSearch() noexcept
+{
+    using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+    auto setDefaultDllDirectories = reinterpret_cast<TSetDefaultDllDirectories>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
+    RestrictDllSearch();
     size_t initialized = 0;
     try {
         for (; initialized < std::size(KUnits); ++initialized)

@@ -99,6 +99,29 @@ TEST(VersionNudge, RoundsHalfToEven)
     for (auto [scale, nudge] : cases) EXPECT_EQ(uVersion::AutoRunLabelNudge(scale), nudge) << scale;
 }
 
+TEST(VersionFallback, NamesTheExplorerByItsFullPathInExact8BitText)
+{
+    const struct {
+        const wchar_t* Folder;
+        UINT CodePage;
+        const char* Command; // empty: nothing is run
+    } cases[] = {
+        {L"C:\\windows", 1252, "C:\\windows\\explorer.exe https://x.example/"},
+        {L"D:\\", 1252, "D:\\explorer.exe https://x.example/"},
+        {L"C:\\Win dows", 1252, "\"C:\\Win dows\\explorer.exe\" https://x.example/"},
+        {L"C:\\Wind\u00F6ws", 1252, "C:\\Wind\xF6ws\\explorer.exe https://x.example/"},
+        {L"C:\\Wind\u00F6ws", CP_UTF8, "C:\\Wind\xC3\xB6ws\\explorer.exe https://x.example/"},
+        {L"C:\\\uFF02 x", 1252, ""}, // best fit would make the fullwidth quote a real one
+        {L"C:\\\u7A97", 1252, ""},
+        {L"C:\\\xD800", CP_UTF8, ""},
+        {L"", 1252, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << &c - cases);
+        EXPECT_EQ(uVersion::ExplorerCommandLine(c.Folder, L"https://x.example/", c.CodePage), c.Command);
+    }
+}
+
 TEST_F(VersionTest, TheCheckBoxStartsFromTheRegistry)
 {
     ASSERT_TRUE(uAutoRun::RegisterAutoRun(L"Tarnwick"));

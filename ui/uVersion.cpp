@@ -5,11 +5,12 @@
 
 #include <cmath>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "framework/Application.h"
-#include "framework/Text.h"
+#include "framework/Handles.h"
 #include "settings/uAutoRun.h"
 
 namespace uVersion {
@@ -41,6 +42,37 @@ std::unique_ptr<TLabel> MakeLabel(TForm& AForm, const wchar_t* AName, const wcha
     auto label = Make<TLabel>(AForm, AName, ALeft, ATop, AWidth, AHeight, AFontHeight);
     label->SetCaption(ACaption);
     return label;
+}
+
+template <typename T>
+T ProcOf(const TModuleHandle& AModule, const char* AName) noexcept
+{
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(AModule.Get(), AName)));
+}
+
+// The fixed part of APath's version resource. version.dll is no KnownDLL: an
+// import would be looked for beside the executable first, so it is bound from
+// the system folder for this one reading.
+std::optional<VS_FIXEDFILEINFO> FixedVersionInfo(const wchar_t* APath)
+{
+    TModuleHandle module(LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!module) return std::nullopt;
+    auto getSize = ProcOf<decltype(&GetFileVersionInfoSizeW)>(module, "GetFileVersionInfoSizeW");
+    auto getInfo = ProcOf<decltype(&GetFileVersionInfoW)>(module, "GetFileVersionInfoW");
+    auto query = ProcOf<decltype(&VerQueryValueW)>(module, "VerQueryValueW");
+    if (!getSize || !getInfo || !query) return std::nullopt;
+
+    DWORD ignored = 0;
+    DWORD size = getSize(APath, &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<BYTE> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!getInfo(APath, 0, size, data.data()) ||
+        !query(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
+        length < sizeof(VS_FIXEDFILEINFO))
+        return std::nullopt;
+    return *info;
 }
 
 } // namespace
@@ -110,16 +142,8 @@ void TfrmVersion::FormCreate(TObject*)
 
     wchar_t path[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    if (size == 0) return;
-    std::vector<BYTE> data(size);
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!GetFileVersionInfoW(path, 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
-        length < sizeof(VS_FIXEDFILEINFO))
-        return;
+    std::optional<VS_FIXEDFILEINFO> info = FixedVersionInfo(path);
+    if (!info) return;
     wchar_t caption[64];
     std::swprintf(caption, 64, L"Version %d.%d.%d", static_cast<int>(HIWORD(info->dwProductVersionMS)),
                   static_cast<int>(LOWORD(info->dwProductVersionMS)), static_cast<int>(HIWORD(info->dwProductVersionLS)));
@@ -145,10 +169,40 @@ void TfrmVersion::ApplyAutoRun()
 void TfrmVersion::lblCopyrightClick(TObject*)
 {
     auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", KWebSite, nullptr, nullptr, SW_SHOW));
-    if (result <= 32) {
-        std::string command = "explorer " + WideToUtf8(KWebSite);
-        WinExec(command.c_str(), SW_SHOW);
-    }
+    if (result > 32) return;
+    // The explorer by its full path: a bare name would be searched for in the
+    // executable's folder first.
+    wchar_t folder[MAX_PATH] = {};
+    UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    std::string command = ExplorerCommandLine({folder, length}, KWebSite, GetACP());
+    if (!command.empty()) WinExec(command.c_str(), SW_SHOW);
+}
+
+std::string ExplorerCommandLine(std::wstring_view AWindowsFolder, std::wstring_view AAddress, UINT ACodePage)
+{
+    if (AWindowsFolder.empty()) return {};
+    std::wstring program(AWindowsFolder);
+    if (program.back() != L'\\') program += L'\\';
+    program += L"explorer.exe";
+    if (program.find_first_of(L" \t") != std::wstring::npos) program = L'"' + program + L'"';
+    std::wstring line = program + L' ' + std::wstring(AAddress);
+
+    // WinExec reads 8-bit text. A character with no exact form in the code page
+    // would turn into a look-alike (a fullwidth quote into a quote), changing
+    // what runs: such a line is not run at all.
+    const bool utf8 = ACodePage == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL lossy = FALSE;
+    BOOL* lossyOut = utf8 ? nullptr : &lossy; // UTF-8 takes no default character
+    int size = WideCharToMultiByte(ACodePage, flags, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr,
+                                   lossyOut);
+    if (size <= 0 || lossy) return {};
+    std::string command(static_cast<size_t>(size), '\0');
+    if (WideCharToMultiByte(ACodePage, flags, line.data(), static_cast<int>(line.size()), command.data(), size,
+                            nullptr, lossyOut) != size)
+        return {};
+    return command;
 }
 
 void TfrmVersion::lblCopyrightMouseEnter(TObject*)

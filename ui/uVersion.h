@@ -1,7 +1,11 @@
 #pragma once
 // The version dialog: logo, title, version, the maker's web site, and the
 // switch for starting at logon.
+#include <windows.h>
+
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "framework/Controls.h"
 #include "framework/Forms.h"
@@ -40,6 +44,11 @@ void ShowVersion();
 // How far the autorun caption moves up at scale factor AScale: 2s - 2
 // rounded half to even.
 int AutoRunLabelNudge(float AScale);
+
+// The command line that opens AAddress in the explorer found under
+// AWindowsFolder, as 8-bit text in code page ACodePage; empty when the line
+// has no exact form there.
+std::string ExplorerCommandLine(std::wstring_view AWindowsFolder, std::wstring_view AAddress, UINT ACodePage);
 
 // The address the copyright line opens.
 extern const wchar_t KWebSite[];
