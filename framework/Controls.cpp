@@ -4,6 +4,7 @@
 
 #include "framework/Forms.h"
 #include "framework/Styles.h"
+#include "framework/ThemePaint.h"
 
 namespace fw {
 
@@ -12,28 +13,6 @@ namespace {
 const TStyle* Style() noexcept
 {
     return TStyleManager::ActiveStyle();
-}
-
-COLORREF StyleColor(TStyleColor AColor, int ASystemColor)
-{
-    const TStyle* style = Style();
-    return style ? style->Color(AColor) : GetSysColor(ASystemColor);
-}
-
-void FillColor(HDC ADC, const RECT& ARect, COLORREF AColor)
-{
-    TBrushHandle brush(CreateSolidBrush(AColor));
-    FillRect(ADC, &ARect, brush.Get());
-}
-
-void FrameColor(HDC ADC, const RECT& ARect, COLORREF AColor, int AWidth)
-{
-    RECT r = ARect;
-    for (int i = 0; i < AWidth; ++i) {
-        TBrushHandle brush(CreateSolidBrush(AColor));
-        FrameRect(ADC, &r, brush.Get());
-        InflateRect(&r, -1, -1);
-    }
 }
 
 } // namespace
@@ -139,17 +118,31 @@ void TImage::Paint(HDC ADC)
 
 // ---- TWinControl ----
 
-TWinControl::TWinControl(TForm& AParent) : TControl(AParent), FId(AParent.NextControlId()) {}
-
-void TWinControl::CreateHandle(const wchar_t* AClassName, const std::wstring& ACaption)
+TWinControl::TWinControl(TForm& AParent, DWORD AStyle, const std::wstring& ACaption)
+    : TControl(AParent), FId(AParent.NextControlId())
 {
-    FWindow = std::make_unique<TMessageWindow>(
-        AClassName, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); },
-        WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, FParent.Handle(), ACaption.c_str(), FId);
+    // The system's buttons send custom-draw notifications only when version 6
+    // of the common controls is there as they are made.
+    LoadCommonControls();
+    HWND wnd = CreateWindowExW(0, L"Button", ACaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | AStyle, 0, 0, 0,
+                               0, AParent.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(FId)),
+                               GetModuleHandleW(nullptr), nullptr);
+    if (!wnd) throw EOSError(SysErrorMessage(GetLastError()));
+    FHandle.Reset(wnd);
+}
+
+std::wstring TWinControl::Caption() const
+{
+    return WindowText(Handle());
 }
 
 void TWinControl::BoundsChanged()
 {
+    if (Font.Height != FFontHeight || !FFont) {
+        FFont = Font.Create();
+        FFontHeight = Font.Height;
+        SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
+    }
     SetWindowPos(Handle(), nullptr, Left, Top, Width, Height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -158,63 +151,11 @@ void TWinControl::PaintParentBackground(HDC ADC)
     FParent.PaintWindowless(ADC, POINT{Left, Top});
 }
 
-bool TWinControl::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
-{
-    AResult = 0;
-    if (ControlMessage(AMsg, AWParam, ALParam, AResult)) return true;
-    switch (AMsg) {
-    case WM_GETDLGCODE:
-        AResult = DialogCode();
-        return true;
-    case WM_ERASEBKGND:
-        AResult = 1;
-        return true;
-    case WM_PAINT: {
-        TPaintDC dc(Handle());
-        PaintControl(dc.Get());
-        return true;
-    }
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_UPDATEUISTATE:
-        Redraw();
-        return false;
-    case WM_SETCURSOR:
-        if (!HandPoint) return false;
-        SetCursor(LoadCursorW(nullptr, IDC_HAND));
-        AResult = TRUE;
-        return true;
-    case WM_LBUTTONDOWN:
-        MousePressed = true;
-        SetCapture(Handle());
-        SetFocus(Handle());
-        Redraw();
-        return true;
-    case WM_LBUTTONUP: {
-        bool wasPressed = std::exchange(MousePressed, false);
-        ReleaseCapture();
-        Redraw();
-        POINT p{static_cast<short>(LOWORD(ALParam)), static_cast<short>(HIWORD(ALParam))};
-        RECT r{0, 0, Width, Height};
-        if (wasPressed && PtInRect(&r, p)) Activate();
-        return true;
-    }
-    case WM_KEYUP:
-        if (AWParam == VK_SPACE) Activate();
-        return true;
-    case BM_CLICK:
-        Activate();
-        return true;
-    default:
-        return false;
-    }
-}
-
 // ---- TButton ----
 
-TButton::TButton(TForm& AParent, const std::wstring& ACaption) : TWinControl(AParent)
+TButton::TButton(TForm& AParent, const std::wstring& ACaption, bool ADefault)
+    : TWinControl(AParent, ADefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, ACaption), FDefault(ADefault)
 {
-    CreateHandle(L"TButton", ACaption);
 }
 
 void TButton::Click()
@@ -223,114 +164,69 @@ void TButton::Click()
     if (ModalResult != 0) FParent.ModalResult = ModalResult;
 }
 
-UINT TButton::DialogCode() const noexcept
+LRESULT TButton::CustomDraw(const NMCUSTOMDRAW& ADraw)
 {
-    return DLGC_BUTTON | (Default ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
-}
-
-void TButton::PaintControl(HDC ADC)
-{
-    RECT r{0, 0, Width, Height};
-    bool focused = GetFocus() == Handle();
-    wchar_t caption[128] = {};
-    GetWindowTextW(Handle(), caption, 128);
+    // Without a theme the system draws it, in the system's look.
     const TStyle* style = Style();
-    if (style) {
-        PaintParentBackground(ADC);
-        COLORREF face = style->Color(FHot || MousePressed ? TStyleColor::ButtonHover : TStyleColor::ButtonFace);
-        FillColor(ADC, r, face);
-        FrameColor(ADC, r, style->Color(focused ? TStyleColor::MenuHighlight : TStyleColor::Border),
-                   focused ? 2 : 1);
-    } else {
-        DrawFrameControl(ADC, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (MousePressed && FHot ? DFCS_PUSHED : 0));
-    }
-    TFontHandle font = Font.Create();
-    TSelectObject select(ADC, font.Get());
-    SetBkMode(ADC, TRANSPARENT);
-    SetTextColor(ADC, StyleColor(TStyleColor::ButtonText, COLOR_BTNTEXT));
-    bool cues = !(SendMessageW(Handle(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEACCEL);
-    DrawTextW(ADC, caption, -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | (cues ? 0 : DT_HIDEPREFIX));
-    if (focused && !style) {
-        RECT f = r;
-        InflateRect(&f, -4, -4);
-        DrawFocusRect(ADC, &f);
-    }
-}
-
-bool TButton::ControlMessage(UINT AMsg, WPARAM, LPARAM, LRESULT&)
-{
-    switch (AMsg) {
-    case WM_MOUSEMOVE:
-        if (!FHot) {
-            FHot = true;
-            TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, Handle(), 0};
-            TrackMouseEvent(&track);
-            Redraw();
-        }
-        return true;
-    case WM_MOUSELEAVE:
-        FHot = false;
-        Redraw();
-        return true;
-    default:
-        return false;
-    }
+    if (!style || ADraw.dwDrawStage != CDDS_PREPAINT) return CDRF_DODEFAULT;
+    RECT r{0, 0, Width, Height};
+    PaintThemedButton(ADraw.hdc, r, *style, ButtonLookOf(Handle()), Caption(), FontHandle());
+    return CDRF_SKIPDEFAULT;
 }
 
 // ---- TCheckBox ----
 
-TCheckBox::TCheckBox(TForm& AParent) : TWinControl(AParent)
+TCheckBox::TCheckBox(TForm& AParent, const std::wstring& AAccessibleName)
+    : TWinControl(AParent, BS_AUTOCHECKBOX, AAccessibleName)
 {
-    CreateHandle(L"TCheckBox", L"");
+}
+
+bool TCheckBox::Checked() const noexcept
+{
+    return SendMessageW(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void TCheckBox::SetChecked(bool AChecked)
 {
-    if (AChecked == FChecked) return;
-    FChecked = AChecked;
-    Redraw();
+    SendMessageW(Handle(), BM_SETCHECK, AChecked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-void TCheckBox::Activate()
+void TCheckBox::Clicked()
 {
-    SetChecked(!FChecked);
     if (OnClick) OnClick(this);
 }
 
-void TCheckBox::PaintControl(HDC ADC)
+LRESULT TCheckBox::CustomDraw(const NMCUSTOMDRAW& ADraw)
 {
+    if (ADraw.dwDrawStage != CDDS_PREPAINT) return CDRF_DODEFAULT;
     // What lies beneath shows through: the caption the user reads is the
-    // form's label drawn inside our rectangle.
-    PaintParentBackground(ADC);
+    // form's label drawn inside our rectangle, not our own text.
+    HDC dc = ADraw.hdc;
+    PaintParentBackground(dc);
     int size = std::max(13, MulDiv(Height, 13, 26));
     RECT box{1, (Height - size) / 2, 1 + size, (Height - size) / 2 + size};
+    bool checked = Checked();
     if (const TStyle* style = Style()) {
-        FillColor(ADC, box, style->Color(TStyleColor::MenuBackground));
-        FrameColor(ADC, box, style->Color(TStyleColor::Border), std::max(1, size / 13));
-        if (FChecked) {
+        FillColor(dc, box, style->Color(TStyleColor::MenuBackground));
+        FrameColor(dc, box, style->Color(TStyleColor::Border), std::max(1, size / 13));
+        if (checked) {
             TPenHandle pen(CreatePen(PS_SOLID, std::max(2, size / 7), style->Color(TStyleColor::MenuCheck)));
-            TSelectObject select(ADC, pen.Get());
+            TSelectObject select(dc, pen.Get());
             int u = size / 6;
             POINT tick[3] = {{box.left + u + 1, box.top + size / 2},
                              {box.left + size / 2 - u / 2, box.bottom - u - 2},
                              {box.right - u - 1, box.top + u + 1}};
-            Polyline(ADC, tick, 3);
+            Polyline(dc, tick, 3);
         }
     } else {
-        DrawFrameControl(ADC, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (FChecked ? DFCS_CHECKED : 0));
+        DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (checked ? DFCS_CHECKED : 0));
     }
     if (GetFocus() == Handle() && !(SendMessageW(Handle(), WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
         RECT f = box;
         InflateRect(&f, 2, 2);
-        DrawFocusRect(ADC, &f);
+        DrawFocusRect(dc, &f);
     }
-}
-
-bool TCheckBox::ControlMessage(UINT AMsg, WPARAM, LPARAM, LRESULT& AResult)
-{
-    if (AMsg != BM_GETCHECK) return false;
-    AResult = FChecked ? BST_CHECKED : BST_UNCHECKED;
-    return true;
+    return CDRF_SKIPDEFAULT;
 }
 
 } // namespace fw

@@ -1,15 +1,15 @@
 #pragma once
 // The controls of a dialog form: windowless labels and images painted by the
-// form in declaration order, and the check box and button, which are windows
-// of their own and lie above them.
+// form in declaration order, and the system's check box and button, which
+// are windows of their own and lie above them.
 #include <windows.h>
+#include <commctrl.h>
 
-#include <memory>
 #include <string>
 
 #include "framework/Classes.h"
 #include "framework/Graphics.h"
-#include "framework/Window.h"
+#include "framework/Handles.h"
 
 namespace fw {
 
@@ -74,69 +74,62 @@ public:
     void Paint(HDC ADC) override;
 };
 
-// A control that is a child window of the form. It paints itself, takes the
-// focus, and is activated by a click, the space bar or BM_CLICK.
+// A control that is a window of the system's "Button" class, a child of the
+// form: assistive technology and the dialog manager know it by its class,
+// style, text and state. Under a theme it is drawn through custom draw.
 class TWinControl : public TControl {
 public:
-    explicit TWinControl(TForm& AParent);
-    HWND Handle() const noexcept { return FWindow->Handle(); }
+    HWND Handle() const noexcept { return FHandle.Get(); }
     bool Windowless() const noexcept override { return false; }
     UINT Id() const noexcept { return FId; }
+    std::wstring Caption() const;
+
+    // What the form passes on from its child: a custom-draw notification
+    // (the result is the form's answer) and a click.
+    virtual LRESULT CustomDraw(const NMCUSTOMDRAW& ADraw) = 0;
+    virtual void Clicked() {}
 
 protected:
-    // Called by the most derived constructor, once the virtuals can be called.
-    void CreateHandle(const wchar_t* AClassName, const std::wstring& ACaption);
+    TWinControl(TForm& AParent, DWORD AStyle, const std::wstring& ACaption);
     void BoundsChanged() override;
-    virtual UINT DialogCode() const noexcept = 0;
-    virtual void PaintControl(HDC ADC) = 0;
-    virtual void Activate() = 0;
-    // Messages of one kind of control; the rest are handled here.
-    virtual bool ControlMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
     // Paints what lies beneath the control on the form, in the control's coordinates.
     void PaintParentBackground(HDC ADC);
-    void Redraw() const { InvalidateRect(Handle(), nullptr, FALSE); }
-    bool MousePressed = false;
+    HFONT FontHandle() const noexcept { return FFont.Get(); }
 
 private:
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
-
     UINT FId;
-    std::unique_ptr<TMessageWindow> FWindow;
+    TWindowHandle FHandle;
+    TFontHandle FFont;
+    int FFontHeight = 0;
 };
 
 class TButton : public TWinControl {
 public:
-    TButton(TForm& AParent, const std::wstring& ACaption);
+    TButton(TForm& AParent, const std::wstring& ACaption, bool ADefault = false);
     int ModalResult = 0;
-    bool Default = false; // Enter presses it
-    bool Cancel = false;  // Esc presses it
+    bool Default() const noexcept { return FDefault; }
+    bool Cancel = false; // Esc presses it
     void Click();
 
-protected:
-    UINT DialogCode() const noexcept override;
-    void PaintControl(HDC ADC) override;
-    void Activate() override { Click(); }
-    bool ControlMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+    LRESULT CustomDraw(const NMCUSTOMDRAW& ADraw) override;
+    void Clicked() override { Click(); }
 
 private:
-    bool FHot = false;
+    bool FDefault;
 };
 
+// A check box whose window text names it for assistive technology, while
+// what the user reads is a label of the form lying inside its rectangle: the
+// box draws what lies beneath it, never its own text.
 class TCheckBox : public TWinControl {
 public:
-    explicit TCheckBox(TForm& AParent);
-    bool Checked() const noexcept { return FChecked; }
+    TCheckBox(TForm& AParent, const std::wstring& AAccessibleName);
+    bool Checked() const noexcept;
     // Sets the state without raising OnClick.
     void SetChecked(bool AChecked);
 
-protected:
-    UINT DialogCode() const noexcept override { return DLGC_BUTTON; }
-    void PaintControl(HDC ADC) override;
-    void Activate() override;
-    bool ControlMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
-
-private:
-    bool FChecked = false;
+    LRESULT CustomDraw(const NMCUSTOMDRAW& ADraw) override;
+    void Clicked() override;
 };
 
 } // namespace fw

@@ -1,5 +1,7 @@
 #include "framework/Forms.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 
 #include "framework/Application.h"
@@ -25,6 +27,22 @@ DWORD ExStyleOf(TFormKind AKind)
 bool ModifierHeld() noexcept
 {
     return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
+}
+
+// Enter and Esc count only without Shift, Ctrl or Alt. They are held back
+// before the dialog manager sees them, so a click with a modifier still counts.
+bool ModifiedEnterOrEsc(const MSG& AMsg) noexcept
+{
+    switch (AMsg.message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+    case WM_CHAR:
+    case WM_SYSCHAR:
+        // VK_RETURN and VK_ESCAPE are also the characters the keys type.
+        return (AMsg.wParam == VK_RETURN || AMsg.wParam == VK_ESCAPE) && ModifierHeld();
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -145,12 +163,20 @@ void TForm::SetHover(TControl* AControl)
     if (FHover && FHover->OnMouseEnter) FHover->OnMouseEnter(FHover);
 }
 
-TButton* TForm::FindButton(bool ADefault, bool ACancel, UINT AId) const
+TButton* TForm::FindButton(bool ADefault, bool ACancel) const
 {
     for (TControl* control : FControls) {
         auto* button = dynamic_cast<TButton*>(control);
-        if (!button) continue;
-        if ((ADefault && button->Default) || (ACancel && button->Cancel) || (AId && button->Id() == AId)) return button;
+        if (button && ((ADefault && button->Default()) || (ACancel && button->Cancel))) return button;
+    }
+    return nullptr;
+}
+
+TWinControl* TForm::FindWindowed(HWND AWnd, UINT AId) const
+{
+    for (TControl* control : FControls) {
+        auto* windowed = dynamic_cast<TWinControl*>(control);
+        if (windowed && ((AWnd && windowed->Handle() == AWnd) || (AId && windowed->Id() == AId))) return windowed;
     }
     return nullptr;
 }
@@ -196,13 +222,38 @@ bool TForm::DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AR
         return true;
     }
     case WM_SETCURSOR: {
-        POINT cursor;
-        GetCursorPos(&cursor);
-        ScreenToClient(Handle(), &cursor);
-        TControl* control = LOWORD(ALParam) == HTCLIENT ? WindowlessAt(cursor) : nullptr;
+        // A child passes the question up first: the button's hand is ours to give.
+        auto wnd = reinterpret_cast<HWND>(AWParam);
+        TControl* control = nullptr;
+        if (wnd != Handle()) {
+            control = FindWindowed(wnd);
+        } else if (LOWORD(ALParam) == HTCLIENT) {
+            POINT cursor;
+            GetCursorPos(&cursor);
+            ScreenToClient(Handle(), &cursor);
+            control = WindowlessAt(cursor);
+        }
         if (!control || !control->HandPoint) return false;
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
         AResult = TRUE;
+        return true;
+    }
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<const NMHDR*>(ALParam);
+        TWinControl* control = header->code == NM_CUSTOMDRAW ? FindWindowed(header->hwndFrom) : nullptr;
+        if (!control) return false;
+        AResult = control->CustomDraw(*reinterpret_cast<const NMCUSTOMDRAW*>(ALParam));
+        return true;
+    }
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC: {
+        // What a control draws itself, outside custom draw, sits on our background.
+        const TStyle* style = TStyleManager::ActiveStyle();
+        if (!style) return false;
+        SetTextColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::WindowText));
+        SetBkColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::Window));
+        FBackgroundBrush.Reset(CreateSolidBrush(style->Color(TStyleColor::Window)));
+        AResult = reinterpret_cast<LRESULT>(FBackgroundBrush.Get());
         return true;
     }
     case DM_GETDEFID:
@@ -212,14 +263,13 @@ bool TForm::DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AR
         }
         return false;
     case WM_COMMAND: {
-        // Our buttons click themselves; what arrives here is the dialog
-        // manager's Enter (the default button's id) or Esc (IDCANCEL), and
-        // those count only without Shift, Ctrl or Alt.
+        // A control was clicked, by the mouse, its key, its access key or
+        // BM_CLICK; or the dialog manager reports Enter (the default button's
+        // id) or Esc (IDCANCEL).
         if (HIWORD(AWParam) != BN_CLICKED) return false;
-        if (ModifierHeld()) return true;
         UINT id = LOWORD(AWParam);
-        TButton* button = id == IDCANCEL ? FindButton(false, true) : FindButton(false, false, id);
-        if (button) button->Click();
+        TWinControl* control = id == IDCANCEL ? FindButton(false, true) : FindWindowed(nullptr, id);
+        if (control) control->Clicked();
         return true;
     }
     default:
@@ -271,6 +321,7 @@ int TForm::ShowModal()
             ModalResult = 2;
             break;
         }
+        if (ModifiedEnterOrEsc(msg)) continue;
         if (!IsDialogMessageW(Handle(), &msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/Classes.h"
+#include "framework/Handles.h"
 #include "framework/Window.h"
 
 namespace fw {
@@ -16,6 +17,7 @@ namespace fw {
 class TApplication;
 class TButton;
 class TControl;
+class TWinControl;
 
 enum class TFormKind {
     fkHidden, // never shown: the main window of a tray program
@@ -80,13 +82,15 @@ private:
     void Paint();
     TControl* WindowlessAt(POINT APoint) const;
     void SetHover(TControl* AControl);
-    TButton* FindButton(bool ADefault, bool ACancel, UINT AId = 0) const;
+    TButton* FindButton(bool ADefault, bool ACancel) const;
+    TWinControl* FindWindowed(HWND AWnd, UINT AId = 0) const;
 
     TApplication& FOwner;
     TFormKind FKind;
     std::unique_ptr<TMessageWindow> FWindow;
     std::vector<TControl*> FControls; // declaration order: the stacking order
     TControl* FHover = nullptr;
+    TBrushHandle FBackgroundBrush; // handed to controls for what they draw themselves
     TControl* FPressed = nullptr;
     int FClientWidth = 0, FClientHeight = 0;
     float FScaleFactor = 1.0f;

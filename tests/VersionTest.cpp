@@ -46,6 +46,16 @@ void PostKey(HWND AWnd, UINT AKey, bool AChar = false)
     PostMessageW(AWnd, WM_KEYUP, AKey, 0xC0000001);
 }
 
+// This thread's keyboard state with AKey held or released, as the dialog's
+// loop reads it for the messages that follow.
+void HoldKey(BYTE AKey, bool AHeld)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[AKey] = AHeld ? 0x80 : 0;
+    SetKeyboardState(keys);
+}
+
 class VersionTest : public testing::Test {
 protected:
     VersionTest() { RegDeleteKeyValueW(HKEY_CURRENT_USER, KRunKey, L"Tarnwick"); }
@@ -157,6 +167,27 @@ TEST_F(VersionTest, ModalResults)
         {"Alt+C", [](TfrmVersion& f) { PostMessageW(f.chbxAutoRun->Handle(), WM_SYSCHAR, 'c', 1 << 29); }, 1},
         {"Space on the button", [](TfrmVersion& f) { PostKey(f.btnClose->Handle(), VK_SPACE); }, 1},
         {"close box", [](TfrmVersion& f) { PostMessageW(f.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 2},
+        // With a modifier held Enter and Esc do nothing: the close box ends it.
+        {"Shift+Enter, then the close box",
+         [](TfrmVersion& f) {
+             HoldKey(VK_SHIFT, true);
+             PostKey(f.btnClose->Handle(), VK_RETURN);
+             PostMessageW(f.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+         },
+         2},
+        {"Ctrl+Esc, then the close box",
+         [](TfrmVersion& f) {
+             HoldKey(VK_CONTROL, true);
+             PostKey(f.btnClose->Handle(), VK_ESCAPE);
+             PostMessageW(f.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+         },
+         2},
+        {"a click on Close with Shift held",
+         [](TfrmVersion& f) {
+             HoldKey(VK_SHIFT, true);
+             PostMessageW(f.btnClose->Handle(), BM_CLICK, 0, 0);
+         },
+         1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Title);
@@ -164,6 +195,8 @@ TEST_F(VersionTest, ModalResults)
         form.DoCreate();
         WhenModal([&] { c.Action(form); });
         EXPECT_EQ(form.ShowModal(), c.Result);
+        HoldKey(VK_SHIFT, false);
+        HoldKey(VK_CONTROL, false);
     }
 }
 
@@ -182,7 +215,7 @@ TEST_F(VersionTest, ShowVersionAppliesTheCheckBoxOnResultOneOnly)
         WhenModal([&] {
             HWND wnd = VersionWindow();
             taskbarShown = IsWindowVisible(Application->Handle());
-            HWND box = FindWindowExW(wnd, nullptr, L"TCheckBox", nullptr);
+            HWND box = FindWindowExW(wnd, nullptr, L"Button", L"Launch automatically when Windows starts");
             SendMessageW(box, BM_CLICK, 0, 0);
             if (c.Close)
                 PostMessageW(wnd, WM_SYSCOMMAND, c.Close, 0);
@@ -221,7 +254,7 @@ TEST_F(VersionTest, ASecondDialogOnTopOfTheFirstAppliesItsOwnCheckBox)
     std::function<void()> second = [&] {
         ++opened;
         HWND top = VersionWindow();
-        SendMessageW(FindWindowExW(top, nullptr, L"TCheckBox", nullptr), BM_CLICK, 0, 0);
+        SendMessageW(FindWindowExW(top, nullptr, L"Button", L"Launch automatically when Windows starts"), BM_CLICK, 0, 0);
         PostKey(GetFocus(), VK_RETURN);
     };
     WhenModal([&] {

@@ -116,16 +116,17 @@ TfrmVersion::TfrmVersion(TApplication& AOwner)
     imgBuiltWith->Picture.LoadFromResource(L"BADGE");
 
     // Created in tab order: the button first, so it has the focus at opening.
-    btnClose = std::make_unique<TButton>(*this, L"&Close");
+    btnClose = std::make_unique<TButton>(*this, L"&Close", true);
     btnClose->Name = L"btnClose";
     btnClose->Font.Height = 21;
     btnClose->SetBounds(221, 188, 181, 47);
     btnClose->HandPoint = true;
-    btnClose->Default = true;
     btnClose->Cancel = true;
     btnClose->ModalResult = 1;
 
-    chbxAutoRun = std::make_unique<TCheckBox>(*this);
+    // It shows no caption of its own: the label inside it is what the user
+    // reads, and its text is what the check box is called.
+    chbxAutoRun = std::make_unique<TCheckBox>(*this, lblAutoRun->Caption());
     chbxAutoRun->Name = L"chbxAutoRun";
     chbxAutoRun->Font.Height = 16;
     chbxAutoRun->SetBounds(8, 145, 337, 26);

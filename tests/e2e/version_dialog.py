@@ -18,6 +18,11 @@ import harness
 from harness import TestFailure, check, wait_until
 
 DIALOG = "TfrmVersion"
+# The system's controls, as the tools name them.
+BUTTON_CONTROL = "Button:push"
+CHECK_BOX_CONTROL = "Button:checkbox"
+# The check box's own text: what it is called, though the label beside it is what shows.
+AUTORUN_NAME = "Launch automatically when Windows starts"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 RUN_VALUE = "Tarnwick"
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
@@ -151,11 +156,11 @@ def open_dialog(s, exe=None):
 
 
 def check_state(s):
-    return int(patchres(s, "send", f"{DIALOG}/TCheckBox", BM_GETCHECK, 0, 0).strip())
+    return int(patchres(s, "send", f"{DIALOG}/{CHECK_BOX_CONTROL}", BM_GETCHECK, 0, 0).strip())
 
 
 def toggle_check_box(s, now):
-    patchres(s, "post", f"{DIALOG}/TCheckBox", BM_CLICK, 0, 0)
+    patchres(s, "post", f"{DIALOG}/{CHECK_BOX_CONTROL}", BM_CLICK, 0, 0)
     wait_until("the check box toggled", lambda: check_state(s) == now, 5)
 
 
@@ -263,7 +268,7 @@ def layout_at(dpi):
         want = (muldiv(CLIENT[0], dpi), muldiv(CLIENT[1], dpi))
         if size != want:
             problems.append(f"client size {size}, not {want}")
-        for cls, (left, top, width, height) in (("TButton", BUTTON), ("TCheckBox", CHECK_BOX)):
+        for cls, (left, top, width, height) in ((BUTTON_CONTROL, BUTTON), (CHECK_BOX_CONTROL, CHECK_BOX)):
             l, t = muldiv(left, dpi), muldiv(top, dpi)
             want = (l, t, l + muldiv(width, dpi), t + muldiv(height, dpi))
             if dialog.children.get(cls) != want:
@@ -326,14 +331,25 @@ def close_by_sc_close(s, dialog):
     patchres(s, "post", DIALOG, WM_SYSCOMMAND, SC_CLOSE, 0)
 
 
+def controls(s):
+    """The dialog's windowed controls as assistive technology finds them: class, text, kind, check state."""
+    found = []
+    for line in s.driver("children", DIALOG)[1].splitlines():
+        _, _, _, cls, text, control, state = line.split("\t")
+        found.append((cls, harness.unescape(text), control, state))
+    return sorted(found)
+
+
 def autorun(registered, close, applied):
     """Toggles the check box from the state the Run value gives it, closes the dialog, reads the value."""
     def case(s):
         use_dpi(s, 96)
         set_run_value(s, "path" if registered else None)
         program, dialog = open_dialog(s)
-        check(check_state(s) == int(registered),
-              f"the check box does not show the value {'present' if registered else 'absent'}")
+        want = sorted([("Button", "&Close", BUTTON_CONTROL, "-"),
+                       ("Button", AUTORUN_NAME, CHECK_BOX_CONTROL, "checked" if registered else "unchecked")])
+        found = controls(s)
+        check(found == want, f"the dialog's controls read {found}, not {want}")
         toggle_check_box(s, int(not registered))
         close(s, dialog)
         wait_closed(s)

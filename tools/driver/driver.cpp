@@ -119,6 +119,7 @@ DWORD ParseMs(const std::wstring& AText)
 
 using tools::ClassOf;
 using tools::SameClass;
+using tools::ControlName;
 
 // The window's text as its own process answers WM_GETTEXT; a hung owner gives "".
 std::wstring WindowText(HWND AWnd)
@@ -256,6 +257,15 @@ void CmdList(const TArgs& A)
     }
 }
 
+// A check box's state as BM_GETCHECK answers it; "-" for other controls.
+std::wstring CheckText(HWND AWnd)
+{
+    if (ControlName(AWnd) != L"Button:checkbox") return L"-";
+    DWORD_PTR state = 0;
+    if (!SendMessageTimeoutW(AWnd, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, KSendTimeoutMs, &state)) return L"?";
+    return state == BST_CHECKED ? L"checked" : L"unchecked";
+}
+
 void CmdChildren(const TArgs& A)
 {
     NeedArgs(A, 1, 1);
@@ -263,7 +273,8 @@ void CmdChildren(const TArgs& A)
     if (windows.empty()) Fail(L"children: no visible window of class \"" + A[0] + L"\"");
     for (HWND child : ChildWindows(windows.front()))
         Print(HandleText(child) + L"\tid " + std::to_wstring(GetDlgCtrlID(child)) +
-              (IsWindowVisible(child) ? L"\tvisible\t" : L"\thidden\t") + ClassOf(child) + L"\t" + OneLine(WindowText(child)));
+              (IsWindowVisible(child) ? L"\tvisible\t" : L"\thidden\t") + ClassOf(child) + L"\t" +
+              OneLine(WindowText(child)) + L"\t" + ControlName(child) + L"\t" + CheckText(child));
 }
 
 void CmdForeground(const TArgs& A)
@@ -362,13 +373,10 @@ void CmdWaitNoBox(const TArgs& A)
     WaitNoWindow(A.size() == 2 ? A[1] : KDialogClass, true, ParseMs(A[0]));
 }
 
-// Buttons of our own framework have classes of their own ("TButton") but
-// answer BM_CLICK like the system's; a label with the same text never does.
+// A button or check box answers BM_CLICK; a label with the same text never does.
 bool LooksLikeButton(HWND AWnd)
 {
-    std::wstring name = ClassOf(AWnd);
-    CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
-    return name.find(L"button") != std::wstring::npos || name.find(L"checkbox") != std::wstring::npos;
+    return SameClass(AWnd, L"Button");
 }
 
 void CmdClick(const TArgs& A)
@@ -559,7 +567,7 @@ constexpr TCommand KCommands[] = {
     {L"wait-no-window", L"<class> <timeout_ms>", L"no top-level window of the class is left", CmdWaitNoWindow},
     {L"count", L"<class> [visible]", L"prints how many top-level windows of the class there are", CmdCount},
     {L"list", L"", L"prints every top-level window: HWND, pid, shown or hidden, rectangle, class, title", CmdList},
-    {L"children", L"<class>", L"prints the controls of a visible window of the class: HWND, id, shown or hidden, class, text", CmdChildren},
+    {L"children", L"<class>", L"prints the controls of a visible window of the class: HWND, id, shown or hidden, class, text, control name (Button:push, Button:checkbox), check state (checked, unchecked or -)", CmdChildren},
     {L"foreground", L"", L"prints the foreground window: HWND, pid, class, title", CmdForeground},
     {L"tray", L"<left|right|middle> [timeout_ms]", L"posts that button's release to the tray icon's window (waits 10 s by default)", CmdTray},
     {L"wait-menu", L"<timeout_ms>", L"a visible popup menu; prints its rectangle: left top right bottom", CmdWaitMenu},

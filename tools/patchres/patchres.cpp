@@ -266,6 +266,8 @@ void Patch(const std::wstring& AIn, const std::wstring& AOut, const TResKey& ATy
 
 using tools::ClassOf;
 using tools::SameClass;
+using tools::SameControl;
+using tools::ControlName;
 
 std::vector<HWND> Windows(HWND AParent)
 {
@@ -282,7 +284,8 @@ std::vector<HWND> Windows(HWND AParent)
 }
 
 // "Class" is the first visible top-level window of that class;
-// "Class/ChildClass" the first child of that class inside it.
+// "Class/Child" the first child inside it that is of that class, or that
+// control ("Button:checkbox", see tools::ControlName).
 HWND WaitTarget(const std::wstring& ATarget, DWORD ATimeoutMs)
 {
     size_t slash = ATarget.find(L'/');
@@ -294,7 +297,7 @@ HWND WaitTarget(const std::wstring& ATarget, DWORD ATimeoutMs)
             if (!IsWindowVisible(top) || !SameClass(top, topClass)) continue;
             if (childClass.empty()) return top;
             for (HWND child : Windows(top))
-                if (SameClass(child, childClass)) return child;
+                if (SameControl(child, childClass)) return child;
         }
         if (GetTickCount64() >= deadline) break;
         Sleep(KPollMs);
@@ -335,7 +338,7 @@ void CmdRects(const TArgs& A)
         RECT r{};
         GetWindowRect(child, &r);
         OffsetRect(&r, -origin.x, -origin.y);
-        Print(ClassOf(child) + L" " + RectText(r));
+        Print(ControlName(child) + L" " + RectText(r));
     }
 }
 
