@@ -6,6 +6,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
+#include "framework/Styles.h"
 #include "framework/Synchronize.h"
 
 namespace fw {
@@ -241,6 +242,10 @@ bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM ALParam, LRESULT& AResult)
         // Asked to close the program: close its main form, as the user would.
         if (FMainForm) FMainForm->Close();
         return true;
+    case WM_SETTINGCHANGE:
+        // High contrast switched on or off: the theme steps aside or comes back.
+        TStyleManager::SettingsChanged();
+        return false;
     default:
         return false;
     }

@@ -37,6 +37,8 @@ void TControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
 
 COLORREF TControl::TextColor() const
 {
+    // The user's high-contrast colours win over any colour of ours.
+    if (TStyleManager::HighContrast()) return GetSysColor(COLOR_WINDOWTEXT);
     if (StyleFontColor || Font.Color == CLR_INVALID) {
         if (const TStyle* style = Style(); style && StyleFontColor) return style->Color(TStyleColor::WindowText);
         if (Font.Color == CLR_INVALID) return GetSysColor(COLOR_WINDOWTEXT);

@@ -155,7 +155,7 @@ HMENU TPopupMenu::Handle()
     // While the menu is open its items stay as the user sees them: a change
     // made then (a result landing, say) waits until it has closed, so a
     // position never comes to mean another item under the user's keys.
-    if (FDirty && !FTracking) Rebuild();
+    if ((FDirty || FBuiltStyle != TStyleManager::ActiveStyle()) && !FTracking) Rebuild();
     return FHandle.Get();
 }
 
@@ -172,6 +172,7 @@ void TPopupMenu::Rebuild()
     while (GetMenuItemCount(menu) > 0) RemoveMenu(menu, 0, MF_BYPOSITION);
 
     const TStyle* style = TStyleManager::ActiveStyle();
+    FBuiltStyle = style;
     UINT position = 0;
     for (const auto& item : FItems) {
         if (!item->Visible()) continue;

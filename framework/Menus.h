@@ -17,6 +17,7 @@
 namespace fw {
 
 class TPopupMenu;
+struct TStyle;
 
 class TMenuItem : public TComponent {
 public:
@@ -111,6 +112,7 @@ private:
     UINT FFontDpi = 0;
     UINT FNextCommand = 1;
     bool FDirty = true;
+    const TStyle* FBuiltStyle = nullptr; // the theme the HMENU was built in
     bool FTracking = false;
 };
 

@@ -7,6 +7,7 @@
 #include "framework/Application.h"
 #include "framework/Handles.h"
 #include "framework/Text.h"
+#include "framework/ThemedBoxes.h"
 
 namespace fw {
 
@@ -37,10 +38,20 @@ std::optional<COLORREF> ParseColor(std::string_view s)
     return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
 }
 
+bool SystemHighContrast()
+{
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast);
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON);
+}
+
 struct TRegistry {
     bool Registered = false;
     std::vector<TStyle> Styles;
     std::optional<TStyle> Active;
+    bool (*HighContrastQuery)() = SystemHighContrast;
+    bool HighContrast = false;
 };
 
 // Theme state is the framework's own process-wide style manager.
@@ -166,6 +177,8 @@ bool TStyleManager::TrySetStyle(const std::wstring& AName, bool AShowErrorMessag
     for (const TStyle& style : registry.Styles) {
         if (SameName(style.Name, AName)) {
             registry.Active = style;
+            registry.HighContrast = registry.HighContrastQuery();
+            HookMessageBoxes();
             return true;
         }
     }
@@ -175,13 +188,41 @@ bool TStyleManager::TrySetStyle(const std::wstring& AName, bool AShowErrorMessag
 
 const TStyle* TStyleManager::ActiveStyle() noexcept
 {
-    auto& active = Registry().Active;
-    return active ? &*active : nullptr;
+    TRegistry& registry = Registry();
+    return registry.Active && !registry.HighContrast ? &*registry.Active : nullptr;
 }
 
 void TStyleManager::Reset() noexcept
 {
+    auto query = Registry().HighContrastQuery;
     Registry() = TRegistry{};
+    Registry().HighContrastQuery = query;
+}
+
+bool TStyleManager::HighContrast() noexcept
+{
+    return Registry().HighContrast;
+}
+
+bool TStyleManager::SettingsChanged()
+{
+    TRegistry& registry = Registry();
+    bool now = registry.HighContrastQuery();
+    if (now == registry.HighContrast) return false;
+    registry.HighContrast = now;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND AWnd, LPARAM) -> BOOL {
+            RedrawWindow(AWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+            return TRUE;
+        },
+        0);
+    return true;
+}
+
+void TStyleManager::SetHighContrastQuery(bool (*AQuery)()) noexcept
+{
+    Registry().HighContrastQuery = AQuery ? AQuery : SystemHighContrast;
 }
 
 std::wstring TStyleManager::NotFoundText(const std::wstring& AName)

@@ -42,10 +42,19 @@ public:
     // Selects the theme registered under AName (case-insensitive). When none
     // has that name: false, and with AShowErrorMessage an error box.
     static bool TrySetStyle(const std::wstring& AName, bool AShowErrorMessage = true);
-    // The active theme, or null for the system's own look.
+    // The active theme, or null for the system's own look: also while the
+    // user's high-contrast scheme is on, whose colours nothing overrides.
     static const TStyle* ActiveStyle() noexcept;
     // Forgets registered and active themes (tests select anew).
     static void Reset() noexcept;
+
+    // Whether high contrast is on, as last asked.
+    static bool HighContrast() noexcept;
+    // Asks again after the system's settings changed; true when the answer
+    // changed, and then every window of this thread is drawn anew.
+    static bool SettingsChanged();
+    // Stands in for the system's answer (tests; Wine always answers "off").
+    static void SetHighContrastQuery(bool (*AQuery)()) noexcept;
     // The text of the box shown when no theme has the name.
     static std::wstring NotFoundText(const std::wstring& AName);
 };

@@ -14,6 +14,9 @@ from harness import TRAY_CLASS, check, unescape, wait_until
 FIRST_RUN_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=1\r\n\r\n"
 NOTIFICATIONS_OFF_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=0\r\n\r\n"
 ERROR_SHARING_VIOLATION = 32
+# The Glow theme's window background and button face.
+THEME_WINDOW = (0x1F, 0x26, 0x30)
+THEME_BUTTON_FACE = (0x2C, 0x35, 0x42)
 BOX_S = 10
 # Far beyond the case; "release" ends the hold early.
 HOLD_MAX_MS = 60000
@@ -41,6 +44,21 @@ def box(s):
     lines = s.driver("boxes", BOX_S * 1000, timeout=BOX_S + 30)[1].splitlines()
     check(len(lines) >= 2, f"a box without a message: {lines}")
     return unescape(lines[0]), unescape(lines[1])
+
+
+def box_colours(s, label):
+    """The visible dialog's colours on screen, counted; its picture is kept as evidence."""
+    for line in s.driver("list")[1].splitlines():
+        fields = line.split("\t")
+        if fields[2] == "visible" and fields[4] == "#32770":
+            left, top, right, bottom = (int(v) for v in fields[3].split())
+            break
+    else:
+        raise harness.TestFailure("no visible box to look at")
+    shot = s.screenshot(label)
+    s.artifacts.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(shot, s.artifacts / f"{label}.png")
+    return s.colours(shot, left, top, right - left, bottom - top)
 
 
 def exit_from_menu(s, program):
@@ -101,6 +119,11 @@ def save_while_held_fails_then_succeeds(s):
         expected += "."
     check(title == "Tarnwick", f"box title {title!r}")
     check(text == expected, f"box text {text!r}, expected {expected!r}")
+    # The box is in the theme: its background and its button.
+    colours = box_colours(s, "themed-box")
+    background, _ = colours.most_common(1)[0]
+    check(background == THEME_WINDOW, f"the box's background is {background}, not the theme's {THEME_WINDOW}")
+    check(colours[THEME_BUTTON_FACE] > 200, f"the box's button is not in the theme ({colours[THEME_BUTTON_FACE]} px)")
     s.driver("click", "OK", 5000)
     s.driver("wait-no-box", 5000)
     check(program.running(), "the program ended after the box")
