@@ -111,9 +111,8 @@ TApplication::TApplication()
     : FTitle(ApplicationTitleFromPath(ModulePath(nullptr))),
       FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON"))
 {
-    FWindow = std::make_unique<TMessageWindow>(
-        KAppWindowClass, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); },
-        WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr, FTitle.c_str());
+    CreateHandle(KAppWindowClass, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr,
+                 FTitle.c_str());
     if (FIcon) {
         SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
         SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(FIcon));
@@ -181,7 +180,7 @@ void TApplication::DestroyForms()
     while (!FForms.empty()) DestroyForm(FForms.back().get());
 }
 
-bool TApplication::HandleMessage()
+bool TApplication::TakeMessage(const TMessageFilter& AFilter)
 {
     MSG msg;
     if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
@@ -189,17 +188,24 @@ bool TApplication::HandleMessage()
         FTerminated = true;
         return true;
     }
+    if (AFilter && AFilter(msg)) return true;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
     return true;
 }
 
+bool TApplication::PumpStep(const TMessageFilter& AFilter)
+{
+    if (FTerminated) return false;
+    // Idle: what workers have handed over runs before the loop waits.
+    if (!TakeMessage(AFilter) && !CheckSynchronize()) WaitMessage();
+    return !FTerminated;
+}
+
 void TApplication::Run()
 {
     if (ShowMainForm && FMainForm) ShowWindow(FMainForm->Handle(), SW_SHOW);
-    while (!FTerminated) {
-        if (HandleMessage()) continue;
-        if (!CheckSynchronize()) WaitMessage();
+    while (PumpStep()) {
     }
     // Once the loop has ended nothing handed over runs any more: the windows
     // a completion would touch are about to go, and a box shown during the
@@ -209,7 +215,7 @@ void TApplication::Run()
 
 void TApplication::ProcessMessages()
 {
-    while (!FTerminated && HandleMessage()) {
+    while (!FTerminated && TakeMessage({})) {
     }
 }
 

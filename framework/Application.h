@@ -18,12 +18,15 @@ namespace fw {
 
 class TForm;
 
-class TApplication : public TComponent {
+// Gives a message a look before it is translated and dispatched; true when
+// it has dealt with the message (a dialog's keys, say).
+using TMessageFilter = std::function<bool(MSG& AMsg)>;
+
+class TApplication : public TComponent, public TWindow {
 public:
     TApplication();
     ~TApplication() override;
 
-    HWND Handle() const noexcept { return FWindow->Handle(); }
     HICON Icon() const noexcept { return FIcon; }
     const std::wstring& Title() const noexcept { return FTitle; }
     TForm* MainForm() const noexcept { return FMainForm; }
@@ -45,7 +48,14 @@ public:
 
     void Run();
     void Terminate();
+    // Dispatches the messages waiting now, without waiting for more.
     void ProcessMessages();
+    // One pass of a message loop, the same in every loop of this thread:
+    // takes the next message, if any, and passes it through AFilter, then
+    // translates and dispatches it; with none waiting, runs what workers have
+    // handed over, or else waits for a message. False once the loop is to
+    // end (WM_QUIT has been taken, here or in a loop around this one).
+    bool PumpStep(const TMessageFilter& AFilter = {});
 
     // Destroys every form this object owns, newest first.
     void DestroyForms();
@@ -64,12 +74,12 @@ public:
 
 private:
     void AdoptForm(std::unique_ptr<TForm> AForm);
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
-    bool HandleMessage();
+    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+    // Takes and hands on one waiting message; false when none was waiting.
+    bool TakeMessage(const TMessageFilter& AFilter);
 
     std::wstring FTitle;
     HICON FIcon = nullptr; // a shared resource icon: not destroyed
-    std::unique_ptr<TMessageWindow> FWindow;
     std::vector<std::unique_ptr<TForm>> FForms;
     TForm* FMainForm = nullptr;
     bool FTerminated = false;

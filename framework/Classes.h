@@ -19,6 +19,9 @@ public:
     std::wstring Name;
     // Free for the owner's use; the framework never reads it.
     std::intptr_t Tag = 0;
+    // True while the component is still being built: what it owns takes no
+    // user input yet.
+    virtual bool Creating() const noexcept { return false; }
 };
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;

@@ -19,7 +19,7 @@ const TStyle* Style() noexcept
 
 // ---- TControl ----
 
-TControl::TControl(TForm& AParent) : FParent(AParent)
+TControl::TControl(TDialogForm& AParent) : FParent(AParent)
 {
     FParent.AddControl(this);
 }
@@ -120,7 +120,7 @@ void TImage::Paint(HDC ADC)
 
 // ---- TWinControl ----
 
-TWinControl::TWinControl(TForm& AParent, DWORD AStyle, const std::wstring& ACaption)
+TWinControl::TWinControl(TDialogForm& AParent, DWORD AStyle, const std::wstring& ACaption)
     : TControl(AParent), FId(AParent.NextControlId())
 {
     // The system's buttons send custom-draw notifications only when version 6
@@ -155,7 +155,7 @@ void TWinControl::PaintParentBackground(HDC ADC)
 
 // ---- TButton ----
 
-TButton::TButton(TForm& AParent, const std::wstring& ACaption, bool ADefault)
+TButton::TButton(TDialogForm& AParent, const std::wstring& ACaption, bool ADefault)
     : TWinControl(AParent, ADefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, ACaption), FDefault(ADefault)
 {
 }
@@ -163,7 +163,7 @@ TButton::TButton(TForm& AParent, const std::wstring& ACaption, bool ADefault)
 void TButton::Click()
 {
     if (OnClick) OnClick(this);
-    if (ModalResult != 0) FParent.ModalResult = ModalResult;
+    if (ModalResult != mrNone) FParent.ModalResult = ModalResult;
 }
 
 LRESULT TButton::CustomDraw(const NMCUSTOMDRAW& ADraw)
@@ -178,7 +178,7 @@ LRESULT TButton::CustomDraw(const NMCUSTOMDRAW& ADraw)
 
 // ---- TCheckBox ----
 
-TCheckBox::TCheckBox(TForm& AParent, const std::wstring& AAccessibleName)
+TCheckBox::TCheckBox(TDialogForm& AParent, const std::wstring& AAccessibleName)
     : TWinControl(AParent, BS_AUTOCHECKBOX, AAccessibleName)
 {
 }

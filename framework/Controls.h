@@ -8,16 +8,17 @@
 #include <string>
 
 #include "framework/Classes.h"
+#include "framework/Forms.h"
 #include "framework/Graphics.h"
 #include "framework/Handles.h"
 
 namespace fw {
 
-class TForm;
+class TDialogForm;
 
 class TControl : public TComponent {
 public:
-    explicit TControl(TForm& AParent);
+    explicit TControl(TDialogForm& AParent);
 
     int Left = 0, Top = 0, Width = 0, Height = 0;
     TFont Font;
@@ -42,7 +43,7 @@ public:
 
 protected:
     virtual void BoundsChanged() {}
-    TForm& FParent;
+    TDialogForm& FParent;
 };
 
 enum class TAlignment { taLeftJustify, taRightJustify };
@@ -90,7 +91,7 @@ public:
     virtual void Clicked() {}
 
 protected:
-    TWinControl(TForm& AParent, DWORD AStyle, const std::wstring& ACaption);
+    TWinControl(TDialogForm& AParent, DWORD AStyle, const std::wstring& ACaption);
     void BoundsChanged() override;
     // Paints what lies beneath the control on the form, in the control's coordinates.
     void PaintParentBackground(HDC ADC);
@@ -105,8 +106,8 @@ private:
 
 class TButton : public TWinControl {
 public:
-    TButton(TForm& AParent, const std::wstring& ACaption, bool ADefault = false);
-    int ModalResult = 0;
+    TButton(TDialogForm& AParent, const std::wstring& ACaption, bool ADefault = false);
+    int ModalResult = mrNone; // what the dialog answers when this button is pressed
     bool Default() const noexcept { return FDefault; }
     bool Cancel = false; // Esc presses it
     void Click();
@@ -123,7 +124,7 @@ private:
 // box draws what lies beneath it, never its own text.
 class TCheckBox : public TWinControl {
 public:
-    TCheckBox(TForm& AParent, const std::wstring& AAccessibleName);
+    TCheckBox(TDialogForm& AParent, const std::wstring& AAccessibleName);
     bool Checked() const noexcept;
     // Sets the state without raising OnClick.
     void SetChecked(bool AChecked);

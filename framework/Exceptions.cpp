@@ -100,4 +100,9 @@ std::wstring SysErrorMessage(unsigned long ACode)
     return text;
 }
 
+void RaiseLastOSError()
+{
+    throw EOSError(SysErrorMessage(GetLastError()));
+}
+
 } // namespace fw

@@ -45,4 +45,7 @@ bool IsAbort(const std::exception_ptr& AError);
 // The system's message text for an error code, without its trailing line end.
 std::wstring SysErrorMessage(unsigned long ACode);
 
+// Raises EOSError with the text of the calling thread's last error.
+[[noreturn]] void RaiseLastOSError();
+
 } // namespace fw

@@ -4,20 +4,16 @@
 
 namespace fw {
 
-namespace {
-constexpr UINT_PTR KTimerId = 1;
-}
-
-TTimer::TTimer()
+TTimer::TTimer(THostWindow& AHost) : FHost(AHost)
 {
-    FWindow = std::make_unique<TMessageWindow>(
-        L"TTimer", [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); });
+    FHost.AddPart(this);
     Update();
 }
 
 TTimer::~TTimer()
 {
-    KillTimer(FWindow->Handle(), KTimerId);
+    KillTimer(FHost.Handle(), Id());
+    FHost.RemovePart(this);
 }
 
 void TTimer::SetInterval(unsigned AMilliseconds)
@@ -36,13 +32,13 @@ void TTimer::SetEnabled(bool AEnabled)
 
 void TTimer::Update()
 {
-    KillTimer(FWindow->Handle(), KTimerId);
-    if (FEnabled && FInterval > 0) SetTimer(FWindow->Handle(), KTimerId, FInterval, nullptr);
+    KillTimer(FHost.Handle(), Id());
+    if (FEnabled && FInterval > 0) SetTimer(FHost.Handle(), Id(), FInterval, nullptr);
 }
 
-bool TTimer::WndProc(UINT AMsg, WPARAM AWParam, LPARAM, LRESULT& AResult)
+bool TTimer::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM, LRESULT& AResult)
 {
-    if (AMsg != WM_TIMER || AWParam != KTimerId) return false;
+    if (AMsg != WM_TIMER || AWParam != Id()) return false;
     AResult = 0;
     // A tick that comes while an earlier one is still being handled (its
     // error box is open, say) does nothing: otherwise each tick would stack

@@ -1,17 +1,15 @@
 #pragma once
-// The window timer.
+// The window timer: its ticks come to the window it lives on.
 #include <windows.h>
-
-#include <memory>
 
 #include "framework/Classes.h"
 #include "framework/Window.h"
 
 namespace fw {
 
-class TTimer : public TComponent {
+class TTimer : public TComponent, private TWindowPart {
 public:
-    TTimer();
+    explicit TTimer(THostWindow& AHost);
     ~TTimer() override;
 
     unsigned Interval() const noexcept { return FInterval; }
@@ -23,12 +21,14 @@ public:
 
 private:
     void Update();
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
+    bool PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+    // The timer's id on its host: its own address, so timers never share one.
+    UINT_PTR Id() const noexcept { return reinterpret_cast<UINT_PTR>(this); }
 
+    THostWindow& FHost;
     unsigned FInterval = 1000;
     bool FEnabled = true;
     bool FTicking = false;
-    std::unique_ptr<TMessageWindow> FWindow;
 };
 
 } // namespace fw

@@ -8,21 +8,10 @@
 #include "framework/Controls.h"
 #include "framework/Dpi.h"
 #include "framework/Styles.h"
-#include "framework/Synchronize.h"
 
 namespace fw {
 
 namespace {
-
-DWORD StyleOf(TFormKind AKind)
-{
-    return AKind == TFormKind::fkDialog ? WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN : WS_OVERLAPPEDWINDOW;
-}
-
-DWORD ExStyleOf(TFormKind AKind)
-{
-    return AKind == TFormKind::fkDialog ? WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT : 0;
-}
 
 bool ModifierHeld() noexcept
 {
@@ -47,27 +36,21 @@ bool ModifiedEnterOrEsc(const MSG& AMsg) noexcept
 
 } // namespace
 
-TForm::TForm(TApplication& AOwner, const wchar_t* AClassName, const wchar_t* ACaption, TFormKind AKind)
-    : FOwner(AOwner), FKind(AKind)
-{
-    FWindow = std::make_unique<TMessageWindow>(
-        AClassName, [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); }, StyleOf(AKind),
-        ExStyleOf(AKind), AOwner.Handle(), ACaption);
-    if (AKind == TFormKind::fkDialog) {
-        // A dialog has no minimise, maximise or size entries in its window menu.
-        HMENU system = GetSystemMenu(Handle(), FALSE);
-        for (UINT command : {SC_MAXIMIZE, SC_MINIMIZE, SC_SIZE, SC_RESTORE}) DeleteMenu(system, command, MF_BYCOMMAND);
-    }
-}
+// ---- TForm ----
+
+TForm::TForm(TApplication& AOwner) : FOwner(AOwner) {}
 
 TForm::~TForm() = default;
+
+void TForm::CreateHandle(const wchar_t* AClassName, const wchar_t* ACaption)
+{
+    THostWindow::CreateHandle(AClassName, WS_OVERLAPPEDWINDOW, 0, FOwner.Handle(), ACaption);
+}
 
 void TForm::Close()
 {
     if (FOwner.MainForm() == this)
         FOwner.Terminate();
-    else if (FModal)
-        ModalResult = 2;
     else
         ShowWindow(Handle(), SW_HIDE);
 }
@@ -90,7 +73,41 @@ void TForm::DoDestroy()
     if (OnDestroy) OnDestroy(this);
 }
 
-void TForm::SetClientSize(int AWidth, int AHeight)
+void TForm::Release()
+{
+    FOwner.ReleaseForm(this);
+}
+
+bool TForm::HostMessage(UINT AMsg, WPARAM, LPARAM, LRESULT& AResult)
+{
+    if (AMsg != WM_CLOSE) return false;
+    Close();
+    AResult = 0;
+    return true;
+}
+
+// ---- TDialogForm ----
+
+TDialogForm::TDialogForm(TApplication& AOwner) : TForm(AOwner) {}
+
+void TDialogForm::CreateHandle(const wchar_t* AClassName, const wchar_t* ACaption)
+{
+    THostWindow::CreateHandle(AClassName, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN,
+                              WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_CONTROLPARENT, Owner().Handle(), ACaption);
+    // A dialog has no minimise, maximise or size entries in its window menu.
+    HMENU system = GetSystemMenu(Handle(), FALSE);
+    for (UINT command : {SC_MAXIMIZE, SC_MINIMIZE, SC_SIZE, SC_RESTORE}) DeleteMenu(system, command, MF_BYCOMMAND);
+}
+
+void TDialogForm::Close()
+{
+    if (FModal)
+        ModalResult = mrCancel;
+    else
+        TForm::Close();
+}
+
+void TDialogForm::SetClientSize(int AWidth, int AHeight)
 {
     FClientWidth = AWidth;
     FClientHeight = AHeight;
@@ -101,7 +118,7 @@ void TForm::SetClientSize(int AWidth, int AHeight)
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TForm::ScaleForDpi()
+void TDialogForm::ScaleForDpi()
 {
     int dpi = static_cast<int>(WindowDpi(Handle()));
     FScaleFactor = static_cast<float>(dpi) / 96.0f;
@@ -110,13 +127,13 @@ void TForm::ScaleForDpi()
     SetClientSize(MulDiv(FClientWidth, dpi, 96), MulDiv(FClientHeight, dpi, 96));
 }
 
-COLORREF TForm::BackgroundColor() const
+COLORREF TDialogForm::BackgroundColor() const
 {
     const TStyle* style = TStyleManager::ActiveStyle();
     return style ? style->Color(TStyleColor::Window) : GetSysColor(COLOR_BTNFACE);
 }
 
-void TForm::PaintWindowless(HDC ADC, POINT AOrigin)
+void TDialogForm::PaintWindowless(HDC ADC, POINT AOrigin)
 {
     POINT old{};
     SetWindowOrgEx(ADC, AOrigin.x, AOrigin.y, &old);
@@ -129,7 +146,7 @@ void TForm::PaintWindowless(HDC ADC, POINT AOrigin)
     SetWindowOrgEx(ADC, old.x, old.y, nullptr);
 }
 
-void TForm::Paint()
+void TDialogForm::Paint()
 {
     TPaintDC paint(Handle());
     HDC dc = paint.Get();
@@ -145,7 +162,7 @@ void TForm::Paint()
     }
 }
 
-TControl* TForm::WindowlessAt(POINT APoint) const
+TControl* TDialogForm::WindowlessAt(POINT APoint) const
 {
     // The topmost windowless control under the point: the last declared.
     for (auto it = FControls.rbegin(); it != FControls.rend(); ++it) {
@@ -155,7 +172,7 @@ TControl* TForm::WindowlessAt(POINT APoint) const
     return nullptr;
 }
 
-void TForm::SetHover(TControl* AControl)
+void TDialogForm::SetHover(TControl* AControl)
 {
     if (AControl == FHover) return;
     TControl* old = std::exchange(FHover, AControl);
@@ -163,7 +180,7 @@ void TForm::SetHover(TControl* AControl)
     if (FHover && FHover->OnMouseEnter) FHover->OnMouseEnter(FHover);
 }
 
-TButton* TForm::FindButton(bool ADefault, bool ACancel) const
+TButton* TDialogForm::FindButton(bool ADefault, bool ACancel) const
 {
     for (TControl* control : FControls) {
         auto* button = dynamic_cast<TButton*>(control);
@@ -172,7 +189,7 @@ TButton* TForm::FindButton(bool ADefault, bool ACancel) const
     return nullptr;
 }
 
-TWinControl* TForm::FindWindowed(HWND AWnd, UINT AId) const
+TWinControl* TDialogForm::FindWindowed(HWND AWnd, UINT AId) const
 {
     for (TControl* control : FControls) {
         auto* windowed = dynamic_cast<TWinControl*>(control);
@@ -181,17 +198,12 @@ TWinControl* TForm::FindWindowed(HWND AWnd, UINT AId) const
     return nullptr;
 }
 
-bool TForm::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+bool TDialogForm::HostMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
 {
-    if (AMsg == WM_CLOSE) {
-        Close();
-        AResult = 0;
-        return true;
-    }
-    return FKind == TFormKind::fkDialog && DialogMessage(AMsg, AWParam, ALParam, AResult);
+    return DialogMessage(AMsg, AWParam, ALParam, AResult) || TForm::HostMessage(AMsg, AWParam, ALParam, AResult);
 }
 
-bool TForm::DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+bool TDialogForm::DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
 {
     AResult = 0;
     POINT point{static_cast<short>(LOWORD(ALParam)), static_cast<short>(HIWORD(ALParam))};
@@ -277,7 +289,7 @@ bool TForm::DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AR
     }
 }
 
-int TForm::ShowModal()
+int TDialogForm::ShowModal()
 {
     // Every other visible window of the program waits; the hidden ones (the
     // tray icon's among them) go on receiving their messages.
@@ -292,7 +304,7 @@ int TForm::ShowModal()
         reinterpret_cast<LPARAM>(&disabled));
     std::erase(disabled, Handle());
     for (HWND wnd : disabled) EnableWindow(wnd, FALSE);
-    FOwner.BeginModal();
+    Owner().BeginModal();
 
     RECT window;
     GetWindowRect(Handle(), &window);
@@ -307,38 +319,20 @@ int TForm::ShowModal()
     SetForegroundWindow(Handle());
     if (HWND first = GetNextDlgTabItem(Handle(), nullptr, FALSE)) SetFocus(first);
 
-    ModalResult = 0;
+    ModalResult = mrNone;
     FModal = true;
-    while (ModalResult == 0) {
-        MSG msg;
-        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!CheckSynchronize()) WaitMessage();
-            continue;
-        }
-        if (msg.message == WM_QUIT) {
-            // The program is ending: close with 2 and leave the quit for the main loop.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            ModalResult = 2;
-            break;
-        }
-        if (ModifiedEnterOrEsc(msg)) continue;
-        if (!IsDialogMessageW(Handle(), &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+    auto dialogKeys = [this](MSG& AMsg) { return ModifiedEnterOrEsc(AMsg) || IsDialogMessageW(Handle(), &AMsg); };
+    while (ModalResult == mrNone) {
+        // The program is ending: the dialog closes as by its close box.
+        if (!Owner().PumpStep(dialogKeys)) ModalResult = mrCancel;
     }
     FModal = false;
 
     for (HWND wnd : disabled)
         if (IsWindow(wnd)) EnableWindow(wnd, TRUE);
     ShowWindow(Handle(), SW_HIDE);
-    FOwner.EndModal();
+    Owner().EndModal();
     return ModalResult;
-}
-
-void TForm::Release()
-{
-    FOwner.ReleaseForm(this);
 }
 
 } // namespace fw

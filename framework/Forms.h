@@ -1,10 +1,11 @@
 #pragma once
-// The form: a top-level window owned by the application object, with its
-// OnCreate and OnDestroy events. A dialog form also paints its windowless
-// controls, hosts its windowed ones and can be shown modally.
+// Forms: top-level windows owned by the application object, with their
+// OnCreate and OnDestroy events. A form is never shown by itself (the main
+// window of a tray program), and its window also serves the timer and menu
+// on it. A dialog form paints its windowless controls, hosts the system's
+// controls and can be shown modally.
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,26 +20,18 @@ class TButton;
 class TControl;
 class TWinControl;
 
-enum class TFormKind {
-    fkHidden, // never shown: the main window of a tray program
-    fkDialog, // fixed frame, close box only, always on top
-};
-
-class TForm : public TComponent {
+class TForm : public TComponent, public THostWindow {
 public:
-    TForm(TApplication& AOwner, const wchar_t* AClassName, const wchar_t* ACaption,
-          TFormKind AKind = TFormKind::fkHidden);
+    explicit TForm(TApplication& AOwner);
     ~TForm() override;
 
-    HWND Handle() const noexcept { return FWindow->Handle(); }
     TApplication& Owner() const noexcept { return FOwner; }
 
     TNotifyEvent OnCreate;
     TNotifyEvent OnDestroy;
 
-    // Closing the main form ends the message loop; closing a modal form ends
-    // its modal loop with result 2; any other form is hidden.
-    void Close();
+    // Closing the main form ends the message loop; any other form is hidden.
+    virtual void Close();
 
     // Runs OnCreate; an exception there is reported and the form goes on
     // with what ran.
@@ -47,9 +40,35 @@ public:
     void DoDestroy();
     // True until OnCreate has run: the form's components take no user input
     // yet (a click could otherwise act on a half-built menu).
-    bool Creating() const noexcept { return FCreating; }
+    bool Creating() const noexcept override { return FCreating; }
 
-    // ---- dialog forms ----
+    // Asks for destruction once the message loop next gets to it.
+    void Release();
+
+protected:
+    // Makes the form's window; called by the constructor of the form class.
+    void CreateHandle(const wchar_t* AClassName, const wchar_t* ACaption);
+    bool HostMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+
+private:
+    TApplication& FOwner;
+    bool FCreating = true;
+    bool FDestroying = false;
+};
+
+// Modal results: none yet; a button that says "done"; the close box (or its
+// equivalents, or the program's end).
+constexpr int mrNone = 0;
+constexpr int mrOk = 1;
+constexpr int mrCancel = 2;
+
+class TDialogForm : public TForm {
+public:
+    explicit TDialogForm(TApplication& AOwner);
+
+    // A dialog shown modally closes with mrCancel; otherwise it is hidden.
+    void Close() override;
+
     int ClientWidth() const noexcept { return FClientWidth; }
     int ClientHeight() const noexcept { return FClientHeight; }
     void SetClientSize(int AWidth, int AHeight);
@@ -58,12 +77,10 @@ public:
     // Scales the form and every control to the window's current DPI.
     void ScaleForDpi();
 
-    int ModalResult = 0;
-    // Shows the form centred on the screen and runs a message loop until it
+    int ModalResult = mrNone;
+    // Shows the form centred on the screen and runs the message loop until it
     // has a modal result; other visible windows of the program are disabled.
     int ShowModal();
-    // Asks for destruction once the message loop next gets to it.
-    void Release();
 
     COLORREF BackgroundColor() const;
     // Paints the background and the windowless controls into ADC, whose
@@ -71,13 +88,17 @@ public:
     // beneath them).
     void PaintWindowless(HDC ADC, POINT AOrigin);
 
+protected:
+    // Makes the dialog's window: fixed frame, close box only, always on top.
+    void CreateHandle(const wchar_t* AClassName, const wchar_t* ACaption);
+    bool HostMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+
 private:
     friend class TControl;
     friend class TWinControl;
     void AddControl(TControl* AControl) { FControls.push_back(AControl); }
     UINT NextControlId() noexcept { return FNextId++; }
 
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
     bool DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
     void Paint();
     TControl* WindowlessAt(POINT APoint) const;
@@ -85,18 +106,13 @@ private:
     TButton* FindButton(bool ADefault, bool ACancel) const;
     TWinControl* FindWindowed(HWND AWnd, UINT AId = 0) const;
 
-    TApplication& FOwner;
-    TFormKind FKind;
-    std::unique_ptr<TMessageWindow> FWindow;
     std::vector<TControl*> FControls; // declaration order: the stacking order
     TControl* FHover = nullptr;
-    TBrushHandle FBackgroundBrush; // handed to controls for what they draw themselves
     TControl* FPressed = nullptr;
+    TBrushHandle FBackgroundBrush; // handed to controls for what they draw themselves
     int FClientWidth = 0, FClientHeight = 0;
     float FScaleFactor = 1.0f;
     bool FModal = false;
-    bool FCreating = true;
-    bool FDestroying = false;
     UINT FNextId = 100;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/Application.h"
 #include "framework/Dpi.h"
 #include "framework/Exceptions.h"
 #include "framework/Styles.h"
@@ -111,15 +112,17 @@ constexpr int KLineHeight = 9;
 
 } // namespace
 
-TPopupMenu::TPopupMenu()
+TPopupMenu::TPopupMenu(THostWindow& AHost) : FHost(AHost)
 {
-    FWindow = std::make_unique<TMessageWindow>(
-        L"TPopupList", [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); });
     FHandle.Reset(CreatePopupMenu());
-    if (!FHandle) throw EOSError(SysErrorMessage(GetLastError()));
+    if (!FHandle) RaiseLastOSError();
+    FHost.AddPart(this);
 }
 
-TPopupMenu::~TPopupMenu() = default;
+TPopupMenu::~TPopupMenu()
+{
+    FHost.RemovePart(this);
+}
 
 int TPopupMenu::IndexOf(const TMenuItem* AItem) const noexcept
 {
@@ -199,6 +202,17 @@ void TPopupMenu::Rebuild()
     SetMenuInfo(menu, &menuInfo);
 }
 
+void TPopupMenu::PopupFor(TComponent* AComponent, POINT APoint)
+{
+    // A menu of a window that is not in the foreground would not close when
+    // the user clicks elsewhere.
+    SetForegroundWindow(Application->Handle());
+    Application->ProcessMessages();
+    AutoPopup = false;
+    PopupComponent = AComponent;
+    Popup(APoint.x, APoint.y);
+}
+
 void TPopupMenu::Popup(int AX, int AY)
 {
     if (OnPopup) OnPopup(this);
@@ -217,32 +231,33 @@ TMenuItem* TPopupMenu::FindCommand(UINT ACommand) const noexcept
     return nullptr;
 }
 
-bool TPopupMenu::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+bool TPopupMenu::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
 {
     switch (AMsg) {
-    case WM_COMMAND:
-        if (HIWORD(AWParam) == 0) {
-            if (TMenuItem* item = FindCommand(LOWORD(AWParam))) item->Click();
-            AResult = 0;
-            return true;
-        }
-        return false;
+    case WM_COMMAND: {
+        TMenuItem* item = HIWORD(AWParam) == 0 ? FindCommand(LOWORD(AWParam)) : nullptr;
+        if (!item) return false;
+        item->Click();
+        AResult = 0;
+        return true;
+    }
     case WM_MEASUREITEM: {
         auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(ALParam);
-        if (measure->CtlType != ODT_MENU) return false;
+        if (measure->CtlType != ODT_MENU || !Own(TMenuItem::FromItemData(measure->itemData))) return false;
         MeasureItem(*measure);
         AResult = TRUE;
         return true;
     }
     case WM_DRAWITEM: {
         auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(ALParam);
-        if (draw->CtlType != ODT_MENU) return false;
+        if (draw->CtlType != ODT_MENU || !Own(TMenuItem::FromItemData(draw->itemData))) return false;
         DrawItem(*draw);
         AResult = TRUE;
         return true;
     }
     case WM_MENUCHAR:
-        AResult = MenuChar(static_cast<wchar_t>(LOWORD(AWParam)), reinterpret_cast<HMENU>(ALParam));
+        if (reinterpret_cast<HMENU>(ALParam) != FHandle.Get()) return false;
+        AResult = MenuChar(static_cast<wchar_t>(LOWORD(AWParam)), FHandle.Get());
         return true;
     default:
         return false;

@@ -69,9 +69,11 @@ private:
     UINT FCommand = 0;
 };
 
-class TPopupMenu : public TComponent {
+// The menu lives on a host window: the system sends its commands, its
+// owner-drawing and its access keys there.
+class TPopupMenu : public TComponent, private TWindowPart {
 public:
-    TPopupMenu();
+    explicit TPopupMenu(THostWindow& AHost);
     ~TPopupMenu() override;
 
     int Count() const noexcept { return static_cast<int>(FItems.size()); }
@@ -88,24 +90,31 @@ public:
 
     // Raises OnPopup, then shows the menu at a screen point until it closes.
     void Popup(int AX, int AY);
+    // Pops the menu up for AComponent at APoint as a notification-area
+    // program must: its own hidden window brought to the foreground first,
+    // pending messages dispatched, then the menu.
+    void PopupFor(TComponent* AComponent, POINT APoint);
 
     // The menu as the system sees it, brought up to date first.
     HMENU Handle();
-    HWND Window() const noexcept { return FWindow->Handle(); }
+    // The window the menu's messages go to.
+    HWND Window() const noexcept { return FHost.Handle(); }
 
 private:
     friend class TMenuItem;
     void Changed();
     void Rebuild();
     TMenuItem* FindCommand(UINT ACommand) const noexcept;
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
+    bool PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
+    // AItem when it is one of this menu's items.
+    TMenuItem* Own(TMenuItem* AItem) const noexcept { return AItem && AItem->FMenu == this ? AItem : nullptr; }
     void MeasureItem(MEASUREITEMSTRUCT& AMeasure);
     void DrawItem(const DRAWITEMSTRUCT& ADraw);
     LRESULT MenuChar(wchar_t AChar, HMENU AMenu);
     HFONT MenuFont(UINT ADpi);
 
+    THostWindow& FHost;
     std::vector<std::unique_ptr<TMenuItem>> FItems;
-    std::unique_ptr<TMessageWindow> FWindow;
     TMenuHandle FHandle;
     TBrushHandle FBackground;
     TFontHandle FFont;

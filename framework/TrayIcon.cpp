@@ -5,7 +5,6 @@
 #include "framework/Application.h"
 #include "framework/Dpi.h"
 #include "framework/Faults.h"
-#include "framework/Forms.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
 #include "framework/Text.h"
@@ -39,8 +38,7 @@ TShiftState CurrentShift() noexcept
 TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
     : FOwner(AOwner), FFirstRetryDelay(AFirstRetryDelay < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM : AFirstRetryDelay)
 {
-    FWindow = std::make_unique<TMessageWindow>(
-        L"TTrayIcon", [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); });
+    CreateHandle(L"TTrayIcon");
     FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     // An elevated copy would otherwise never hear of a restarted shell, whose
     // broadcast comes from a lower integrity level. Without the call (Vista)
@@ -48,9 +46,9 @@ TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
     using TChangeFilter = decltype(&ChangeWindowMessageFilterEx);
     static const auto changeFilter = reinterpret_cast<TChangeFilter>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
-    if (changeFilter && FTaskbarCreated) changeFilter(FWindow->Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
+    if (changeFilter && FTaskbarCreated) changeFilter(Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
     FData.cbSize = sizeof(FData);
-    FData.hWnd = FWindow->Handle();
+    FData.hWnd = Handle();
     FData.uID = 1;
     FData.uCallbackMessage = KCallbackMessage;
     FData.uFlags = NIF_MESSAGE | NIF_ICON;
@@ -126,7 +124,7 @@ int TTrayIcon::ShellIconSize() const
     using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
     static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
-    UINT dpi = WindowDpi(FWindow->Handle());
+    UINT dpi = WindowDpi(Handle());
     int size = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(GetSystemMetrics(SM_CXSMICON), static_cast<int>(dpi), 96);
     return size > 0 ? size : 16;
 }
@@ -162,7 +160,7 @@ void TTrayIcon::Update()
 void TTrayIcon::StartRetry()
 {
     FRetryDelay = FFirstRetryDelay;
-    if (SetTimer(FWindow->Handle(), KRetryTimer, FRetryDelay, nullptr)) return;
+    if (SetTimer(Handle(), KRetryTimer, FRetryDelay, nullptr)) return;
     // No timer to be had: the next change asks the shell again, and a balloon
     // would be stale by then.
     FRetryDelay = 0;
@@ -172,7 +170,7 @@ void TTrayIcon::StartRetry()
 void TTrayIcon::StopRetry()
 {
     if (FRetryDelay == 0) return;
-    KillTimer(FWindow->Handle(), KRetryTimer);
+    KillTimer(Handle(), KRetryTimer);
     FRetryDelay = 0;
 }
 
@@ -187,23 +185,18 @@ void TTrayIcon::Retry()
     }
     FRetryDelay = (FRetryDelay < KMaxRetryDelay / 2) ? FRetryDelay * 2 : KMaxRetryDelay;
     // Should the new period be refused, the timer keeps its old one.
-    SetTimer(FWindow->Handle(), KRetryTimer, FRetryDelay, nullptr);
+    SetTimer(Handle(), KRetryTimer, FRetryDelay, nullptr);
 }
 
 void TTrayIcon::MouseUp(TMouseButton AButton)
 {
     // The shell may deliver a click while the owner is still being built
     // (our own calls to the shell let it in): it is too early to act on.
-    if (auto* form = dynamic_cast<TForm*>(FOwner); form && form->Creating()) return;
+    if (FOwner && FOwner->Creating()) return;
     POINT cursor{};
     GetCursorPos(&cursor);
     if (OnMouseUp) OnMouseUp(this, AButton, CurrentShift(), cursor.x, cursor.y);
-    if (AButton != TMouseButton::mbRight || !PopupMenu) return;
-    SetForegroundWindow(Application->Handle());
-    Application->ProcessMessages();
-    PopupMenu->AutoPopup = false;
-    PopupMenu->PopupComponent = FOwner;
-    PopupMenu->Popup(cursor.x, cursor.y);
+    if (AButton == TMouseButton::mbRight && PopupMenu) PopupMenu->PopupFor(FOwner, cursor);
 }
 
 bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <memory>
 #include <string>
 
 #include "framework/Classes.h"
@@ -16,7 +15,10 @@ class TPopupMenu;
 
 enum TBalloonFlags : DWORD { bfNone = NIIF_NONE, bfInfo = NIIF_INFO, bfWarning = NIIF_WARNING, bfError = NIIF_ERROR };
 
-class TTrayIcon : public TComponent {
+// Its window stays a hidden top-level window of its own, never a message-only
+// one: those miss the "TaskbarCreated" broadcast, WM_ENDSESSION and
+// WM_SETTINGCHANGE.
+class TTrayIcon : public TComponent, public TWindow {
 public:
     static constexpr UINT KCallbackMessage = WM_USER + 1;
     static constexpr size_t KMaxTip = 127, KMaxBalloonText = 255, KMaxBalloonTitle = 63;
@@ -24,7 +26,8 @@ public:
     // up to the cap, until it takes it.
     static constexpr unsigned KFirstRetryDelay = 1000, KMaxRetryDelay = 60000;
 
-    // AOwner becomes the popup menu's PopupComponent when the menu opens.
+    // AOwner becomes the popup menu's PopupComponent when the menu opens; while
+    // it is still being built, clicks are ignored.
     explicit TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay = KFirstRetryDelay);
     ~TTrayIcon() override;
 
@@ -45,10 +48,10 @@ public:
     TPopupMenu* PopupMenu = nullptr;
     TMouseEvent OnMouseUp;
 
-    HWND Window() const noexcept { return FWindow->Handle(); }
+    HWND Window() const noexcept { return Handle(); }
 
 private:
-    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
+    bool WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
     void MouseUp(TMouseButton AButton);
     bool Notify(DWORD AMessage);
     // Sends a change of the visible icon, or keeps it for the retry's add.
@@ -61,7 +64,6 @@ private:
     int ShellIconSize() const;
 
     TComponent* FOwner;
-    std::unique_ptr<TMessageWindow> FWindow;
     NOTIFYICONDATAW FData{};
     TImageList* FIcons = nullptr;
     int FIconIndex = 0;

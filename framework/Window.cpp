@@ -1,15 +1,25 @@
 #include "framework/Window.h"
 
-#include <stdexcept>
+#include <algorithm>
+#include <utility>
 
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 
 namespace fw {
 
-TMessageWindow::TMessageWindow(const wchar_t* AClassName, TMessageHandler AHandler, DWORD AStyle,
-                               DWORD AExStyle, HWND AOwner, const wchar_t* ACaption, UINT AId)
-    : FHandler(std::move(AHandler))
+TWindow::~TWindow()
+{
+    if (!FHandle) return;
+    // What the window is told while it goes no longer reaches this object,
+    // which is half gone already.
+    HWND wnd = std::exchange(FHandle, nullptr);
+    SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
+    DestroyWindow(wnd);
+}
+
+void TWindow::CreateHandle(const wchar_t* AClassName, DWORD AStyle, DWORD AExStyle, HWND AOwner,
+                           const wchar_t* ACaption)
 {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
@@ -20,41 +30,53 @@ TMessageWindow::TMessageWindow(const wchar_t* AClassName, TMessageHandler AHandl
         wc.hInstance = instance;
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.lpszClassName = AClassName;
-        if (!RegisterClassExW(&wc)) throw EOSError(SysErrorMessage(GetLastError()));
+        if (!RegisterClassExW(&wc)) RaiseLastOSError();
     }
-    auto menu = (AStyle & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AId)) : nullptr;
-    HWND wnd = CreateWindowExW(AExStyle, AClassName, ACaption, AStyle, 0, 0, 0, 0, AOwner, menu, instance, this);
-    if (!wnd) throw EOSError(SysErrorMessage(GetLastError()));
-    FHandle.Reset(wnd);
+    if (!CreateWindowExW(AExStyle, AClassName, ACaption, AStyle, 0, 0, 0, 0, AOwner, nullptr, instance, this))
+        RaiseLastOSError();
 }
 
-LRESULT CALLBACK TMessageWindow::StaticWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+LRESULT CALLBACK TWindow::StaticWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
 {
-    auto* self = reinterpret_cast<TMessageWindow*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<TWindow*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
     if (AMsg == WM_NCCREATE) {
-        self = static_cast<TMessageWindow*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
+        self = static_cast<TWindow*>(reinterpret_cast<CREATESTRUCTW*>(ALParam)->lpCreateParams);
+        self->FHandle = AWnd;
         SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    } else if (AMsg == WM_NCDESTROY) {
-        SetWindowLongPtrW(AWnd, GWLP_USERDATA, 0);
-        self = nullptr;
     }
-    if (self && self->FHandler) {
-        LRESULT result = 0;
-        bool handled = false;
+    LRESULT result = 0;
+    bool handled = false;
+    if (self) {
         try {
-            handled = self->FHandler(AMsg, AWParam, ALParam, result);
+            handled = self->WndProc(AMsg, AWParam, ALParam, result);
         } catch (...) {
             // Exceptions must not unwind through the system's frames.
             if (Application) Application->HandleException(std::current_exception());
             handled = true;
             result = 0;
         }
-        if (handled) return result;
+        if (AMsg == WM_NCDESTROY) {
+            SetWindowLongPtrW(AWnd, GWLP_USERDATA, 0);
+            self->FHandle = nullptr;
+        }
     }
+    if (handled) return result;
     // Our hidden windows are no user's to close: a "close every window" tool
-    // must not destroy the tray icon's or the timer's window under us.
+    // must not destroy the tray icon's or the main form's window under us.
     if (AMsg == WM_CLOSE) return 0;
     return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+}
+
+void THostWindow::RemovePart(TWindowPart* APart) noexcept
+{
+    std::erase(FParts, APart);
+}
+
+bool THostWindow::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+{
+    for (TWindowPart* part : FParts)
+        if (part->PartMessage(AMsg, AWParam, ALParam, AResult)) return true;
+    return HostMessage(AMsg, AWParam, ALParam, AResult);
 }
 
 } // namespace fw

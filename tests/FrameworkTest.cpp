@@ -68,7 +68,8 @@ TEST(SyncQueue, AnExceptionIsRaisedAgainInTheWorkerNotOnTheUIThread)
 
 TEST(SyncQueue, RequestsRunInsideAnOpenMenusLoop)
 {
-    TPopupMenu menu;
+    test::THost host;
+    TPopupMenu menu(host);
     menu.Add(std::make_unique<TMenuItem>(L"&Item"));
     std::atomic<bool> ranInMenu{false};
     std::thread worker;
@@ -91,7 +92,8 @@ TEST(SyncQueue, RequestsRunInsideAnOpenMenusLoop)
 
 TEST(Timer, ATickWhileAnEarlierTicksBoxIsOpenDoesNothing)
 {
-    TTimer timer;
+    test::THost host;
+    TTimer timer(host);
     int ticks = 0;
     timer.OnTimer = [&](TObject*) {
         ++ticks;
@@ -451,7 +453,8 @@ TEST_F(TrayIconRetryTest, HidingTheIconStopsTheRetry)
 
 TEST(Menus, HiddenItemsAreLeftOutAndMovesKeepTheOrder)
 {
-    TPopupMenu menu;
+    test::THost host;
+    TPopupMenu menu(host);
     auto* a = menu.Add(std::make_unique<TMenuItem>(L"A"));
     auto* b = menu.Add(std::make_unique<TMenuItem>(L"-"));
     auto* c = menu.Add(std::make_unique<TMenuItem>(L"&C"));
@@ -471,7 +474,8 @@ TEST(Menus, AccessKeysWorkOnThemedItems)
 {
     TStyleManager::Reset();
     ASSERT_TRUE(TStyleManager::TrySetStyle(L"Glow", false));
-    TPopupMenu menu;
+    test::THost host;
+    TPopupMenu menu(host);
     menu.Add(std::make_unique<TMenuItem>(L"&Open VPN Setting..."));
     menu.Add(std::make_unique<TMenuItem>(L"-"));
     menu.Add(std::make_unique<TMenuItem>(L"Fish && &Chips"));
@@ -494,7 +498,8 @@ TEST(Menus, ThemedItemsCarryWhatAssistiveTechnologyReads)
 {
     TStyleManager::Reset();
     ASSERT_TRUE(TStyleManager::TrySetStyle(L"Glow", false));
-    TPopupMenu menu;
+    test::THost host;
+    TPopupMenu menu(host);
     auto* entry = menu.Add(std::make_unique<TMenuItem>(L"R&D"));
     entry->LiteralCaption = true;
     entry->SetChecked(true);
@@ -548,7 +553,8 @@ TEST(Menus, ThemedItemsCarryWhatAssistiveTechnologyReads)
 
 TEST(Menus, ClickArrivesThroughTheMenusCommand)
 {
-    TPopupMenu menu;
+    test::THost host;
+    TPopupMenu menu(host);
     auto* item = menu.Add(std::make_unique<TMenuItem>(L"E&xit"));
     TObject* sender = nullptr;
     item->OnClick = [&](TObject* ASender) { sender = ASender; };

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "framework/Window.h"
+
 namespace test {
 
 // A scenario file and call log of the simulated service for one test; the
@@ -103,6 +105,12 @@ private:
     int FOpen = 0;
     HHOOK FHook = nullptr;
     TBoxCatcher* FOuter = nullptr;
+};
+
+// A hidden window for the timers and menus of a test, as a form is for the program's.
+class THost : public fw::THostWindow {
+public:
+    THost() { CreateHandle(L"TestHost"); }
 };
 
 // Dispatches this thread's messages until APredicate holds or the time is up.

@@ -97,7 +97,8 @@ TEST_F(ThemeTest, AMessageBoxIsDrawnInTheThemeItsTextsUnchanged)
 
 TEST_F(ThemeTest, HighContrastSetsTheThemeAsideUntilItIsSwitchedOff)
 {
-    TPopupMenu menu;
+    test::THost host;
+    TPopupMenu menu(host);
     menu.Add(std::make_unique<TMenuItem>(L"E&xit"));
     uVersion::TfrmVersion dialog(*Application);
     dialog.DoCreate();

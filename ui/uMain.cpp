@@ -27,8 +27,9 @@ std::unique_ptr<TMenuItem> MakeItem(const wchar_t* AName, const wchar_t* ACaptio
 
 } // namespace
 
-TfrmMain::TfrmMain(TApplication& AOwner) : TForm(AOwner, L"TfrmMain", L"Tarnwick")
+TfrmMain::TfrmMain(TApplication& AOwner) : TForm(AOwner)
 {
+    CreateHandle(L"TfrmMain", L"Tarnwick");
     Name = L"frmMain";
     OnCreate = [this](TObject* s) { FormCreate(s); };
     OnDestroy = [this](TObject* s) { FormDestroy(s); };
@@ -38,7 +39,7 @@ TfrmMain::TfrmMain(TApplication& AOwner) : TForm(AOwner, L"TfrmMain", L"Tarnwick
     imglstIcons->AddResourceIcon(L"TRAYDISCONNECTED");
     imglstIcons->AddResourceIcon(L"TRAYCONNECTED");
 
-    popupMain = std::make_unique<TPopupMenu>();
+    popupMain = std::make_unique<TPopupMenu>(*this);
     popupMain->Name = L"popupMain";
     popupMain->OnPopup = [this](TObject* s) { popupMainPopup(s); };
     menuConnecting = popupMain->Add(MakeItem(L"menuConnecting", L"Connecting...", false, false));
@@ -68,7 +69,7 @@ TfrmMain::TfrmMain(TApplication& AOwner) : TForm(AOwner, L"TfrmMain", L"Tarnwick
     };
     trayMain->SetVisible(true);
 
-    timerCheckConnected = std::make_unique<TTimer>();
+    timerCheckConnected = std::make_unique<TTimer>(*this);
     timerCheckConnected->Name = L"timerCheckConnected";
     timerCheckConnected->OnTimer = [this](TObject* s) { timerCheckConnectedTimer(s); };
     timerCheckConnected->SetInterval(5000);
@@ -130,11 +131,7 @@ void TfrmMain::trayMainMouseUp(TObject*, TMouseButton Button, TShiftState, int, 
     if (Button != TMouseButton::mbLeft) return;
     POINT cursor{};
     GetCursorPos(&cursor);
-    SetForegroundWindow(Owner().Handle());
-    Owner().ProcessMessages();
-    popupMain->AutoPopup = false;
-    popupMain->PopupComponent = this;
-    popupMain->Popup(cursor.x, cursor.y);
+    popupMain->PopupFor(this, cursor);
 }
 
 void TfrmMain::menuExitClick(TObject*)

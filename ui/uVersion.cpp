@@ -26,7 +26,7 @@ constexpr COLORREF KHoverColor = RGB(0, 255, 255);
 constexpr COLORREF KNormalColor = RGB(255, 255, 255);
 
 template <typename T>
-std::unique_ptr<T> Make(TForm& AForm, const wchar_t* AName, int ALeft, int ATop, int AWidth, int AHeight,
+std::unique_ptr<T> Make(TDialogForm& AForm, const wchar_t* AName, int ALeft, int ATop, int AWidth, int AHeight,
                         int AFontHeight)
 {
     auto control = std::make_unique<T>(AForm);
@@ -36,7 +36,7 @@ std::unique_ptr<T> Make(TForm& AForm, const wchar_t* AName, int ALeft, int ATop,
     return control;
 }
 
-std::unique_ptr<TLabel> MakeLabel(TForm& AForm, const wchar_t* AName, const wchar_t* ACaption, int ALeft, int ATop,
+std::unique_ptr<TLabel> MakeLabel(TDialogForm& AForm, const wchar_t* AName, const wchar_t* ACaption, int ALeft, int ATop,
                                   int AWidth, int AHeight, int AFontHeight)
 {
     auto label = Make<TLabel>(AForm, AName, ALeft, ATop, AWidth, AHeight, AFontHeight);
@@ -77,9 +77,9 @@ std::optional<VS_FIXEDFILEINFO> FixedVersionInfo(const wchar_t* APath)
 
 } // namespace
 
-TfrmVersion::TfrmVersion(TApplication& AOwner)
-    : TForm(AOwner, L"TfrmVersion", L"Version Information", TFormKind::fkDialog)
+TfrmVersion::TfrmVersion(TApplication& AOwner) : TDialogForm(AOwner)
 {
+    CreateHandle(L"TfrmVersion", L"Version Information");
     Name = L"frmVersion";
     OnCreate = [this](TObject* s) { FormCreate(s); };
     SetClientSize(624, 251);
@@ -122,7 +122,7 @@ TfrmVersion::TfrmVersion(TApplication& AOwner)
     btnClose->SetBounds(221, 188, 181, 47);
     btnClose->HandPoint = true;
     btnClose->Cancel = true;
-    btnClose->ModalResult = 1;
+    btnClose->ModalResult = mrOk;
 
     // It shows no caption of its own: the label inside it is what the user
     // reads, and its text is what the check box is called.
@@ -221,7 +221,7 @@ void ShowVersion()
     TfrmVersion* form = nullptr;
     Application->CreateForm(form);
     try {
-        if (form->ShowModal() == 1) form->ApplyAutoRun();
+        if (form->ShowModal() == mrOk) form->ApplyAutoRun();
     } catch (...) {
         form->Release();
         throw;

@@ -12,7 +12,7 @@
 
 namespace uVersion {
 
-class TfrmVersion : public fw::TForm {
+class TfrmVersion : public fw::TDialogForm {
 public:
     explicit TfrmVersion(fw::TApplication& AOwner);
 
