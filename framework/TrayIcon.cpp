@@ -101,21 +101,21 @@ void TTrayIcon::ShowBalloonHint()
     FData.uFlags &= ~NIF_INFO;
 }
 
-int TTrayIcon::ShellIconSize() const
+int TTrayIcon::ShellIconSize(UINT ADpi) const
 {
     using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
     static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
-    UINT dpi = WindowDpi(FWindow->Handle());
+    UINT dpi = ADpi ? ADpi : WindowDpi(FWindow->Handle());
     int size = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(GetSystemMetrics(SM_CXSMICON), static_cast<int>(dpi), 96);
     return size > 0 ? size : 16;
 }
 
-void TTrayIcon::LoadIcon()
+void TTrayIcon::LoadIcon(UINT ADpi)
 {
     // The shell shows the icon at its small-icon size; handing it the image
     // drawn for that size keeps it crisp at every scale.
-    FIconSize = ShellIconSize();
+    FIconSize = ShellIconSize(ADpi);
     FData.hIcon = FIcons ? FIcons->GetIconForSize(FIconIndex, FIconSize) : nullptr;
 }
 
@@ -162,6 +162,13 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
     }
     switch (AMsg) {
     case WM_DPICHANGED:
+        // The message carries the new DPI (both halves alike); a query made
+        // now need not answer it yet.
+        if (UINT dpi = HIWORD(AWParam); FVisible && dpi && ShellIconSize(dpi) != FIconSize) {
+            LoadIcon(dpi);
+            Notify(NIM_MODIFY);
+        }
+        return false;
     case WM_DISPLAYCHANGE:
     case WM_SETTINGCHANGE:
         if (FVisible && ShellIconSize() != FIconSize) {
