@@ -218,7 +218,7 @@ LRESULT CALLBACK ReplyWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALPar
 
 class TInspector {
 public:
-    TInspector(HWND ATarget) : FTarget(ATarget)
+    explicit TInspector(HWND ATarget) : FTarget(ATarget)
     {
         wchar_t path[MAX_PATH] = {};
         std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
@@ -289,8 +289,8 @@ public:
         FBegan = GetTickCount64();
         FBaseThreads = Reading(L"start", 0);
         // The warm-up: both results, the menu at both buttons, every image size.
-        Cycle(0, false);
-        OpenAndCloseMenu(false);
+        Cycle(0, false); // opens the menu at the left button
+        OpenAndCloseMenu(true);
         for (size_t i = 0; i < std::size(KDpis); ++i) ChangeDpi();
         FMenus = FDpiChanges = 0;
         Reading(L"warm", 0);
