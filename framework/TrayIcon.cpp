@@ -119,22 +119,22 @@ void TTrayIcon::ShowBalloonHint()
         FData.uFlags &= ~NIF_INFO; // a hidden icon keeps no balloon for later
 }
 
-int TTrayIcon::ShellIconSize() const
+int TTrayIcon::ShellIconSize(UINT ADpi) const
 {
     using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
     static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
-    UINT dpi = WindowDpi(Handle());
+    UINT dpi = ADpi ? ADpi : WindowDpi(Handle());
     int size = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(GetSystemMetrics(SM_CXSMICON), static_cast<int>(dpi), 96);
     return size > 0 ? size : 16;
 }
 
-void TTrayIcon::LoadIcon()
+void TTrayIcon::LoadIcon(UINT ADpi)
 {
     // The shell shows the icon at its small-icon size; handing it the image
     // drawn for that size keeps it crisp at every scale.
     CheckFault(TFaultSite::LoadIcon);
-    int size = ShellIconSize();
+    int size = ShellIconSize(ADpi);
     FData.hIcon = FIcons ? FIcons->GetIconForSize(FIconIndex, size) : nullptr;
     FIconSize = size;
 }
@@ -229,6 +229,13 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         if (FRetryDelay != 0) Retry(); // a tick already queued when the retry ended
         return true;
     case WM_DPICHANGED:
+        // The message carries the new DPI (both halves alike); a query made
+        // now need not answer it yet.
+        if (UINT dpi = HIWORD(AWParam); FVisible && dpi && ShellIconSize(dpi) != FIconSize) {
+            LoadIcon(dpi);
+            Update();
+        }
+        return false;
     case WM_DISPLAYCHANGE:
     case WM_SETTINGCHANGE:
         if (FVisible && ShellIconSize() != FIconSize) {

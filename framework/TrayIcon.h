@@ -59,9 +59,10 @@ private:
     void StartRetry();
     void StopRetry();
     void Retry();
-    void LoadIcon();
-    // The shell's small-icon size at the icon window's DPI.
-    int ShellIconSize() const;
+    // The image for the shell's icon size at ADpi, by default the icon window's.
+    void LoadIcon(UINT ADpi = 0);
+    // The shell's small-icon size at ADpi (0: the icon window's DPI).
+    int ShellIconSize(UINT ADpi = 0) const;
 
     TComponent* FOwner;
     NOTIFYICONDATAW FData{};

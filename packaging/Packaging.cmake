@@ -22,6 +22,11 @@ set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingPerGenerator.cm
 # Read by PackagingPerGenerator.cmake and the installer script.
 set(CPACK_TARNWICK_BUILD_DIR ${CMAKE_BINARY_DIR})
 set(CPACK_TARNWICK_ICON ${PROJECT_SOURCE_DIR}/resources/Tarnwick.ico)
+# Packages of one commit are identical byte for byte: fixed file times and order.
+set(CPACK_TARNWICK_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_TARNWICK_PYTHON /usr/bin/python3)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PreBuild.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PostBuild.cmake)
 # cpack looks up NSIS.template.in along this path: ours comes first.
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/nsis)
 

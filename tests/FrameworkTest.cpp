@@ -316,6 +316,31 @@ TEST_F(TrayIconTest, TheShellGetsTheImageDrawnForItsSmallIconSize)
     EXPECT_EQ(Tray.Records.size(), sent) << "the size stayed, so nothing is re-sent";
 }
 
+TEST_F(TrayIconTest, ADpiChangeHandsTheShellTheImageDrawnForTheDpiInTheMessage)
+{
+    ASSERT_EQ(Tray.Records.size(), 1u);
+    ASSERT_EQ(Tray.Records[0].IconWidth, 16u) << "the test prefix runs at 96 DPI";
+    const std::vector<BYTE> atStart = Tray.Records[0].IconBits;
+    RECT suggested{0, 0, 200, 200};
+    auto dpiChanged = [&](UINT ADpi) {
+        SendMessageW(Icon.Window(), WM_DPICHANGED, MAKEWPARAM(ADpi, ADpi), reinterpret_cast<LPARAM>(&suggested));
+    };
+    // The system's DPI stays 96 throughout: the new one is known from the message alone.
+    const struct {
+        UINT Dpi;
+        unsigned Size;
+    } changes[] = {{192, 32}, {144, 24}, {96, 16}};
+    for (const auto& change : changes) {
+        dpiChanged(change.Dpi);
+        ASSERT_EQ(Tray.Records.back().Message, static_cast<DWORD>(NIM_MODIFY)) << change.Dpi << " DPI";
+        EXPECT_EQ(Tray.Records.back().IconWidth, change.Size) << change.Dpi << " DPI";
+    }
+    EXPECT_EQ(Tray.Records.back().IconBits, atStart) << "back at 96 DPI, the image it started with";
+    size_t sent = Tray.Records.size();
+    dpiChanged(96);
+    EXPECT_EQ(Tray.Records.size(), sent) << "the size stayed, so nothing is re-sent";
+}
+
 TEST_F(TrayIconTest, MouseUpReportsTheButton)
 {
     std::vector<TMouseButton> buttons;

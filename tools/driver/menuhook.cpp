@@ -7,14 +7,20 @@
 // its own reply window in wParam; the hook answers with one WM_COPYDATA (dwData
 // KReplyTag) holding UTF-16 lines separated by '\n', then lets the message go
 // on to the window, which ignores it. Sent to the shell's tray window, it arms
-// a recorder of balloon titles in the shell's thread (see below).
+// a recorder of balloon titles in the shell's thread (see below). Sent to the
+// program's tray icon window, it reads the process's resource counts, or, with
+// a DPI in lParam, first delivers WM_DPICHANGED for that DPI (see further down).
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+#include <winternl.h>
 
 #include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -184,6 +190,131 @@ std::wstring DescribeTooltip(HWND ATooltip)
     return L"tooltip\t" + icon + L'\t' + Field(title) + L'\t' + Field(WindowText(ATooltip)) + L'\n';
 }
 
+// ---- the program's resources ----
+//
+// Read in the program's own process: Wine answers a handle count and GUI
+// resources of another process with 0, and keeps GDI objects per process.
+
+constexpr wchar_t KProgramTrayClass[] = L"TTrayIcon";
+
+// Loaded once for good, so the figures of one reading and the next carry the
+// same cost of this DLL.
+void StayLoaded()
+{
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&StayLoaded), &self);
+}
+
+// "n/a" where the system does not report the count (Wine's GetGuiResources is a stub).
+std::wstring GuiResources(DWORD AFlags)
+{
+    SetLastError(ERROR_SUCCESS);
+    DWORD count = GetGuiResources(GetCurrentProcess(), AFlags);
+    if (count == 0 && GetLastError() != ERROR_SUCCESS) return L"n/a";
+    return std::to_wstring(count);
+}
+
+// Wine keeps each process's GDI objects in a table that the PEB points to, as
+// Windows does: one 24-byte entry per handle, its object type in byte 14 (0 for
+// a free entry), the stock flag in the top bit of byte 12. A Wine-internal
+// layout, read only to stand in for GetGuiResources where that is a stub.
+constexpr size_t KPebGdiTable = 0xF8;
+constexpr size_t KGdiEntrySize = 24, KGdiEntries = 0x10000;
+
+std::wstring WineGdiObjects()
+{
+    using TQueryProcess = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<TQueryProcess>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION basic{};
+    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0)
+        return L"n/a";
+    auto* peb = reinterpret_cast<const BYTE*>(basic.PebBaseAddress);
+    const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + KPebGdiTable);
+    if (!table) return L"n/a";
+    size_t count = 0;
+    for (size_t i = 0; i < KGdiEntries; ++i) {
+        const BYTE* entry = table + i * KGdiEntrySize;
+        if (entry[14] != 0 && (entry[12] & 0x80) == 0) ++count;
+    }
+    return std::to_wstring(count);
+}
+
+BOOL CALLBACK CountWindow(HWND AWnd, LPARAM AParam)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(AWnd, &pid);
+    if (pid == GetCurrentProcessId()) ++*reinterpret_cast<size_t*>(AParam);
+    return TRUE;
+}
+
+// The process's windows: top-level ones with their children, and message-only ones.
+size_t WindowCount()
+{
+    std::vector<HWND> tops;
+    EnumWindows(
+        [](HWND AWnd, LPARAM AParam) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&tops));
+    for (HWND wnd = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); wnd;
+         wnd = FindWindowExW(HWND_MESSAGE, wnd, nullptr, nullptr))
+        tops.push_back(wnd);
+    size_t count = 0;
+    for (HWND top : tops) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(top, &pid);
+        if (pid != GetCurrentProcessId()) continue;
+        ++count;
+        EnumChildWindows(top, CountWindow, reinterpret_cast<LPARAM>(&count));
+    }
+    return count;
+}
+
+size_t ThreadCount()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    size_t count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// One line of key=value fields. The snapshot above is closed before the
+// handle count is taken, so the reading does not count itself.
+std::wstring DescribeResources()
+{
+    StayLoaded();
+    std::wstring threads = std::to_wstring(ThreadCount());
+    DWORD handles = 0;
+    std::wstring handleText = GetProcessHandleCount(GetCurrentProcess(), &handles) ? std::to_wstring(handles) : L"n/a";
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
+    return L"resources\thandles=" + handleText + L"\tgdi=" + GuiResources(GR_GDIOBJECTS) + L"\tuser=" +
+           GuiResources(GR_USEROBJECTS) + L"\tgdi_table=" + WineGdiObjects() + L"\twindows=" +
+           std::to_wstring(WindowCount()) + L"\tthreads=" + threads + L"\tprivate=" +
+           std::to_wstring(memory.PrivateUsage) + L"\tpagefile=" + std::to_wstring(memory.PagefileUsage) +
+           L"\tworking_set=" + std::to_wstring(memory.WorkingSetSize) + L"\n";
+}
+
+// What the system sends a window whose monitor changes its scale: the new DPI
+// in both halves of wParam and the suggested window rectangle in lParam.
+std::wstring DeliverDpiChange(HWND AWnd, UINT ADpi)
+{
+    StayLoaded();
+    RECT suggested{};
+    GetWindowRect(AWnd, &suggested);
+    SendMessageW(AWnd, WM_DPICHANGED, MAKEWPARAM(ADpi, ADpi), reinterpret_cast<LPARAM>(&suggested));
+    return L"dpi\t" + std::to_wstring(ADpi) + L"\n";
+}
+
 void Answer(HWND AReply, HWND ATarget, const std::wstring& AText)
 {
     COPYDATASTRUCT data{};
@@ -211,6 +342,8 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK TwInspectHook(int ACode, WPARA
                 text = DescribeTooltip(call->hwnd);
             else if (cls == L"Shell_TrayWnd")
                 text = ArmRecorder();
+            else if (cls == KProgramTrayClass)
+                text = call->lParam ? DeliverDpiChange(call->hwnd, static_cast<UINT>(call->lParam)) : DescribeResources();
             else
                 text = L"error\tnothing to read in a window of class " + Field(cls) + L"\n";
             Answer(reinterpret_cast<HWND>(call->wParam), call->hwnd, text);
