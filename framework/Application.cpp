@@ -136,16 +136,9 @@ void TApplication::AdoptForm(std::unique_ptr<TForm> AForm)
 {
     TForm* form = AForm.get();
     FForms.push_back(std::move(AForm));
-    bool isMain = FMainForm == nullptr;
-    if (isMain) FMainForm = form;
-    try {
-        form->DoCreate();
-    } catch (...) {
-        // A form whose creation failed is destroyed at once, as if never made.
-        if (isMain) FMainForm = nullptr;
-        DestroyForm(form);
-        throw;
-    }
+    if (!FMainForm) FMainForm = form;
+    // Reports what fails in OnCreate itself; the form goes on with what ran.
+    form->DoCreate();
 }
 
 void TApplication::DestroyForm(TForm* AForm)

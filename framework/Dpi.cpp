@@ -20,9 +20,9 @@ UINT WindowDpi(HWND AWnd) noexcept
         if (UINT dpi = getDpiForWindow(AWnd)) return dpi;
     }
     HDC dc = GetDC(nullptr);
-    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+    int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 0;
     if (dc) ReleaseDC(nullptr, dc);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+    return dpi > 0 ? static_cast<UINT>(dpi) : KDesignDpi;
 }
 
 NONCLIENTMETRICSW NonClientMetricsForDpi(UINT ADpi) noexcept

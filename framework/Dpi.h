@@ -7,6 +7,12 @@ namespace fw {
 
 UINT WindowDpi(HWND AWnd) noexcept;
 NONCLIENTMETRICSW NonClientMetricsForDpi(UINT ADpi) noexcept;
-inline int ScaleForDpi(int AValue, UINT ADpi) noexcept { return MulDiv(AValue, static_cast<int>(ADpi), 96); }
+// The DPI that sizes in the code are given at; a display at another DPI scales them.
+constexpr UINT KDesignDpi = USER_DEFAULT_SCREEN_DPI;
+
+inline int ScaleForDpi(int AValue, UINT ADpi) noexcept
+{
+    return MulDiv(AValue, static_cast<int>(ADpi), static_cast<int>(KDesignDpi));
+}
 
 } // namespace fw

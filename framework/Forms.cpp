@@ -121,10 +121,10 @@ void TDialogForm::SetClientSize(int AWidth, int AHeight)
 void TDialogForm::ScaleForDpi()
 {
     int dpi = static_cast<int>(WindowDpi(Handle()));
-    FScaleFactor = static_cast<float>(dpi) / 96.0f;
-    if (dpi == 96) return;
-    for (TControl* control : FControls) control->ScaleBy(dpi, 96);
-    SetClientSize(MulDiv(FClientWidth, dpi, 96), MulDiv(FClientHeight, dpi, 96));
+    FScaleFactor = static_cast<float>(dpi) / static_cast<float>(KDesignDpi);
+    if (dpi == static_cast<int>(KDesignDpi)) return;
+    for (TControl* control : FControls) control->ScaleBy(dpi, static_cast<int>(KDesignDpi));
+    SetClientSize(fw::ScaleForDpi(FClientWidth, static_cast<UINT>(dpi)), fw::ScaleForDpi(FClientHeight, static_cast<UINT>(dpi)));
 }
 
 COLORREF TDialogForm::BackgroundColor() const

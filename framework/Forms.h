@@ -72,7 +72,7 @@ public:
     int ClientWidth() const noexcept { return FClientWidth; }
     int ClientHeight() const noexcept { return FClientHeight; }
     void SetClientSize(int AWidth, int AHeight);
-    // The scale factor the form was brought to: its pixels per inch / 96.
+    // The scale factor the form was brought to: its pixels per inch / KDesignDpi.
     float ScaleFactor() const noexcept { return FScaleFactor; }
     // Scales the form and every control to the window's current DPI.
     void ScaleForDpi();

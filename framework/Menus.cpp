@@ -105,7 +105,7 @@ void TMenuItem::Changed()
 
 namespace {
 
-constexpr int KGutter = 24;     // check-mark column, at 96 DPI
+constexpr int KGutter = 24;     // check-mark column, at the design DPI
 constexpr int KRightPad = 20;
 constexpr int KMinHeight = 22;
 constexpr int KLineHeight = 9;

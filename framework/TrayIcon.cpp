@@ -125,7 +125,7 @@ int TTrayIcon::ShellIconSize(UINT ADpi) const
     static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
     UINT dpi = ADpi ? ADpi : WindowDpi(Handle());
-    int size = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(GetSystemMetrics(SM_CXSMICON), static_cast<int>(dpi), 96);
+    int size = forDpi ? forDpi(SM_CXSMICON, dpi) : ScaleForDpi(GetSystemMetrics(SM_CXSMICON), dpi);
     return size > 0 ? size : 16;
 }
 

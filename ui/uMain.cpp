@@ -15,6 +15,12 @@ TfrmMain* frmMain = nullptr;
 namespace {
 
 constexpr wchar_t KDisconnectedHint[] = L"Disconnected";
+// The tray icon's images: the status is one of these with its hint.
+constexpr int KIconDisconnected = 0;
+constexpr int KIconConnected = 1;
+// How often the connection is polled, and how long a balloon stays.
+constexpr unsigned KPollIntervalMs = 5000;
+constexpr unsigned KBalloonTimeoutMs = 50000;
 
 std::unique_ptr<TMenuItem> MakeItem(const wchar_t* AName, const wchar_t* ACaption, bool AEnabled, bool AVisible)
 {
@@ -60,7 +66,7 @@ TfrmMain::TfrmMain(TApplication& AOwner) : TForm(AOwner)
     trayMain = std::make_unique<TTrayIcon>(this);
     trayMain->Name = L"trayMain";
     trayMain->BalloonTitle = L"VPN Information";
-    trayMain->BalloonTimeout = 50000;
+    trayMain->BalloonTimeout = KBalloonTimeoutMs;
     trayMain->BalloonFlags = bfInfo;
     trayMain->SetIcons(imglstIcons.get());
     trayMain->PopupMenu = popupMain.get();
@@ -72,7 +78,7 @@ TfrmMain::TfrmMain(TApplication& AOwner) : TForm(AOwner)
     timerCheckConnected = std::make_unique<TTimer>(*this);
     timerCheckConnected->Name = L"timerCheckConnected";
     timerCheckConnected->OnTimer = [this](TObject* s) { timerCheckConnectedTimer(s); };
-    timerCheckConnected->SetInterval(5000);
+    timerCheckConnected->SetInterval(KPollIntervalMs);
     timerCheckConnected->SetEnabled(true);
 }
 
@@ -110,17 +116,17 @@ void TfrmMain::FormDestroy(TObject*)
 void TfrmMain::UpdateTrayStatus(bool AConnected, const std::wstring& AName)
 {
     if (AConnected) {
-        if (trayMain->IconIndex() == 0) trayMain->SetIconIndex(1);
+        if (trayMain->IconIndex() == KIconDisconnected) trayMain->SetIconIndex(KIconConnected);
         trayMain->SetHint(AName);
     } else {
-        if (trayMain->IconIndex() == 1) trayMain->SetIconIndex(0);
+        if (trayMain->IconIndex() == KIconConnected) trayMain->SetIconIndex(KIconDisconnected);
         trayMain->SetHint(KDisconnectedHint);
     }
 }
 
 void TfrmMain::timerCheckConnectedTimer(TObject*)
 {
-    bool was = trayMain->IconIndex() == 1;
+    bool was = trayMain->IconIndex() == KIconConnected;
     std::wstring name = TVPNManager::GetConnectedName();
     bool now = !name.empty();
     if (was != now) UpdateTrayStatus(now, name);

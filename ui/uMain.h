@@ -58,8 +58,6 @@ private:
     std::unique_ptr<NetVPNWin::TVPNManager> FVPNManager;
     std::vector<fw::TMenuItem*> FVPNItems;
     NetVPNWin::TVPNInfo FInfo;
-
-    friend class TfrmMainTestAccess;
 };
 
 // The main window, once the entry has created it.
