@@ -1,7 +1,5 @@
 #include "framework/Application.h"
 
-#include <objbase.h>
-
 #include <cwchar>
 
 #include "framework/Exceptions.h"
@@ -124,12 +122,12 @@ TApplication::~TApplication()
 {
     SetSynchronizeWindow(nullptr);
     DestroyForms();
-    if (FComInitialized) CoUninitialize();
 }
 
 void TApplication::Initialize()
 {
-    FComInitialized = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    // Nothing to do at start: COM, the one thing initialised here once, is
+    // now made ready where it is first needed (see Com.h).
 }
 
 void TApplication::AdoptForm(std::unique_ptr<TForm> AForm)

@@ -83,7 +83,6 @@ private:
     std::vector<std::unique_ptr<TForm>> FForms;
     TForm* FMainForm = nullptr;
     bool FTerminated = false;
-    bool FComInitialized = false;
     int FModalLevel = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "framework/Com.h"
 #include "framework/Exceptions.h"
 
 namespace fw {
@@ -55,6 +56,7 @@ void TPicture::LoadFromResource(const wchar_t* AName)
     auto* bytes = static_cast<BYTE*>(data ? LockResource(data) : nullptr);
     if (!bytes) throw EOSError(SysErrorMessage(GetLastError()));
 
+    NeedCom();
     TComPtr<IWICImagingFactory> factory;
     Check(CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(factory.Put())));
     TComPtr<IWICStream> stream;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "framework/Com.h"
 #include "framework/Exceptions.h"
 #include "framework/Faults.h"
 #include "framework/Handles.h"
@@ -209,6 +210,8 @@ std::wstring TVPNManager::GetConnectedName()
 
 void TVPNManager::OpenCPL() const
 {
+    // The shell may hand the request to an extension that needs COM.
+    fw::NeedCom();
     ShellExecuteW(nullptr, L"open", L"ms-settings:network-vpn", nullptr, nullptr, SW_SHOWNORMAL);
 }
 

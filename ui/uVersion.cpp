@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/Application.h"
+#include "framework/Com.h"
 #include "framework/Handles.h"
 #include "settings/uAutoRun.h"
 
@@ -169,6 +170,7 @@ void TfrmVersion::ApplyAutoRun()
 
 void TfrmVersion::lblCopyrightClick(TObject*)
 {
+    NeedCom(); // the shell may hand the address to an extension that needs it
     auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", KWebSite, nullptr, nullptr, SW_SHOW));
     if (result > 32) return;
     // The explorer by its full path: a bare name would be searched for in the
