@@ -9,20 +9,9 @@
 #include "framework/Faults.h"
 #include "framework/Handles.h"
 #include "framework/Synchronize.h"
+#include "framework/Text.h"
 
 namespace NetVPNWin {
-
-namespace {
-
-std::wstring TrimControl(const std::wstring& AText)
-{
-    size_t first = 0, last = AText.size();
-    while (first < last && AText[first] <= L' ') ++first;
-    while (last > first && AText[last - 1] <= L' ') --last;
-    return AText.substr(first, last - first);
-}
-
-} // namespace
 
 TVPNInfo TVPNInfo::Create(const TVPNManager* AManager, const std::wstring& AName)
 {
@@ -178,7 +167,7 @@ void TVPNManager::Refresh()
     FVPNList.clear();
     for (const RasApi::TRasEntryNameW& record : RasApi::EnumEntries()) {
         std::wstring name = RasApi::FieldText(record.szEntryName);
-        std::wstring query = TrimControl(name);
+        std::wstring query(fw::Trim(name));
 
         DWORD size = 0;
         if (RasApi::RasGetEntryPropertiesW(nullptr, query.c_str(), nullptr, &size, nullptr, nullptr) !=

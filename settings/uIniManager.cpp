@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "framework/Handles.h"
+#include "framework/Text.h"
 #include "settings/IniDocument.h"
 
 namespace uIniManager {
@@ -71,9 +72,9 @@ void ForceDirectories(const std::wstring& APath)
 
 std::u16string UpperCase(std::u16string_view AText)
 {
-    std::wstring text(AText.begin(), AText.end());
+    std::wstring text = fw::ToWide(AText);
     if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return std::u16string(text.begin(), text.end());
+    return fw::ToUtf16(text);
 }
 
 std::string ReadFileBytes(const std::wstring& APath)
