@@ -31,7 +31,7 @@ private:
 
 void Check(HRESULT AResult)
 {
-    if (FAILED(AResult)) throw EOSError(SysErrorMessage(static_cast<DWORD>(AResult)));
+    if (FAILED(AResult)) RaiseOSError(static_cast<DWORD>(AResult));
 }
 
 } // namespace
@@ -79,7 +79,7 @@ void TPicture::LoadFromResource(const wchar_t* AName)
     bmi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     TBitmapHandle bitmap(CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap) throw EOSError(SysErrorMessage(GetLastError()));
+    if (!bitmap) RaiseLastOSError();
     Check(converter->CopyPixels(nullptr, width * 4, width * height * 4, static_cast<BYTE*>(bits)));
     FBitmap = std::move(bitmap);
     FWidth = static_cast<int>(width);

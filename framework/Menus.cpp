@@ -116,7 +116,7 @@ TPopupMenu::TPopupMenu()
     FWindow = std::make_unique<TMessageWindow>(
         L"TPopupList", [this](UINT m, WPARAM w, LPARAM l, LRESULT& r) { return WndProc(m, w, l, r); });
     FHandle.Reset(CreatePopupMenu());
-    if (!FHandle) throw EOSError(SysErrorMessage(GetLastError()));
+    if (!FHandle) RaiseLastOSError();
 }
 
 TPopupMenu::~TPopupMenu() = default;

@@ -20,11 +20,11 @@ TMessageWindow::TMessageWindow(const wchar_t* AClassName, TMessageHandler AHandl
         wc.hInstance = instance;
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.lpszClassName = AClassName;
-        if (!RegisterClassExW(&wc)) throw EOSError(SysErrorMessage(GetLastError()));
+        if (!RegisterClassExW(&wc)) RaiseLastOSError();
     }
     auto menu = (AStyle & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(AId)) : nullptr;
     HWND wnd = CreateWindowExW(AExStyle, AClassName, ACaption, AStyle, 0, 0, 0, 0, AOwner, menu, instance, this);
-    if (!wnd) throw EOSError(SysErrorMessage(GetLastError()));
+    if (!wnd) RaiseLastOSError();
     FHandle.Reset(wnd);
 }
 

@@ -134,12 +134,12 @@ void TVPNInfo::StartRequest(bool AConnect, const TConnectionProc& AProc) const
     fw::CheckFault(fw::TFaultSite::StartThread);
     auto request = std::make_unique<TRequest>(TRequest{*this, AProc, AConnect ? ConnectWorker : DisconnectWorker});
     fw::TKernelHandle thread(CreateThread(nullptr, 0, RequestThread, request.get(), CREATE_SUSPENDED, nullptr));
-    if (!thread) throw fw::EOSError(fw::SysErrorMessage(GetLastError()));
+    if (!thread) fw::RaiseLastOSError();
     if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
         // It never ran: end it and keep the request, which is still ours.
         DWORD error = GetLastError();
         TerminateThread(thread.Get(), 0);
-        throw fw::EOSError(fw::SysErrorMessage(error));
+        fw::RaiseOSError(error);
     }
     // The thread owns its request from here and frees it when its body returns.
     request.release();

@@ -159,6 +159,35 @@ TEST(FailureBoxes, RuntimeErrorText)
               L"Runtime error 217 at 0000000140001A2B");
 }
 
+TEST(FailureBoxes, OSErrorsKeepTheirCodeAndAnAddressInTheRaisingModule)
+{
+    for (DWORD code : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)}) {
+        std::exception_ptr error;
+        try {
+            SetLastError(code);
+            RaiseLastOSError();
+        } catch (const EOSError& e) {
+            EXPECT_EQ(e.ErrorCode(), code);
+            EXPECT_EQ(e.Message(), SysErrorMessage(code));
+            EXPECT_FALSE(e.Message().empty());
+            error = std::current_exception();
+        }
+        ASSERT_TRUE(error);
+        // An address in the raising module, for the last-chance box, as a plain throw has.
+        HMODULE module = nullptr;
+        EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       static_cast<LPCWSTR>(ExceptionAddress(error)), &module));
+        EXPECT_EQ(module, GetModuleHandleW(nullptr));
+    }
+    try {
+        RaiseOSError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.ErrorCode(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+        EXPECT_EQ(e.Message(), SysErrorMessage(ERROR_NOT_ENOUGH_MEMORY));
+    }
+}
+
 TEST(ApplicationTitle, FileNameCutAtTheFirstDotRestInLowerCase)
 {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
