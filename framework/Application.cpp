@@ -6,6 +6,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
+#include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "framework/Synchronize.h"
 
@@ -26,25 +27,6 @@ namespace {
 
 constexpr wchar_t KAppWindowClass[] = L"TApplication";
 constexpr UINT KReleaseMessage = WM_APP + 1;
-
-std::wstring ModulePath(HMODULE AModule)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(AModule, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-std::wstring FileNameOf(const std::wstring& APath)
-{
-    size_t slash = APath.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? APath : APath.substr(slash + 1);
-}
 
 std::wstring HexAddress(const void* AAddress)
 {
@@ -81,7 +63,7 @@ std::wstring LastChanceBoxText(const std::exception_ptr& AError)
     std::wstring message = ExceptionMessage(AError);
     std::wstring text = ExceptionClassName(AError);
     text += L" がモジュール ";
-    text += FileNameOf(ModulePath(module));
+    text += FileNameOf(ModuleFileName(module));
     text += L" の ";
     text += HexAddress(address);
     text += L" で発生しました。\r\n";
@@ -108,7 +90,7 @@ void ShowRuntimeErrorBox(int ACode, const void* AAddress)
 }
 
 TApplication::TApplication()
-    : FTitle(ApplicationTitleFromPath(ModulePath(nullptr))),
+    : FTitle(ApplicationTitleFromPath(ModuleFileName())),
       FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON"))
 {
     FWindow = std::make_unique<TMessageWindow>(

@@ -7,6 +7,10 @@ namespace fw {
 
 UINT WindowDpi(HWND AWnd) noexcept;
 NONCLIENTMETRICSW NonClientMetricsForDpi(UINT ADpi) noexcept;
-inline int ScaleForDpi(int AValue, UINT ADpi) noexcept { return MulDiv(AValue, static_cast<int>(ADpi), 96); }
+// AValue, given for the default 96 DPI, at ADpi.
+inline int ScaleForDpi(int AValue, UINT ADpi) noexcept
+{
+    return MulDiv(AValue, static_cast<int>(ADpi), USER_DEFAULT_SCREEN_DPI);
+}
 
 } // namespace fw

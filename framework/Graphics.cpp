@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "framework/Exceptions.h"
+#include "framework/Modules.h"
 
 namespace fw {
 
@@ -49,17 +50,16 @@ TFontHandle TFont::Create() const
 
 void TPicture::LoadFromResource(const wchar_t* AName)
 {
-    HMODULE module = GetModuleHandleW(nullptr);
-    HRSRC info = FindResourceW(module, AName, L"PNG");
-    HGLOBAL data = info ? LoadResource(module, info) : nullptr;
-    auto* bytes = static_cast<BYTE*>(data ? LockResource(data) : nullptr);
-    if (!bytes) throw EOSError(SysErrorMessage(GetLastError()));
+    std::optional<std::string_view> bytes = ResourceBytes(nullptr, AName, L"PNG");
+    if (!bytes) RaiseLastOSError();
 
     TComPtr<IWICImagingFactory> factory;
     Check(CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(factory.Put())));
     TComPtr<IWICStream> stream;
     Check(factory->CreateStream(stream.Put()));
-    Check(stream->InitializeFromMemory(bytes, SizeofResource(module, info)));
+    // The stream only reads the resource, whatever its parameter's type says.
+    Check(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes->data())),
+                                       static_cast<DWORD>(bytes->size())));
     TComPtr<IWICBitmapDecoder> decoder;
     Check(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put()));
     TComPtr<IWICBitmapFrameDecode> frame;

@@ -6,6 +6,7 @@
 
 #include "framework/Application.h"
 #include "framework/Handles.h"
+#include "framework/Modules.h"
 #include "framework/Text.h"
 #include "framework/ThemedBoxes.h"
 
@@ -62,11 +63,8 @@ bool SameName(const std::wstring& A, const std::wstring& B)
 
 std::optional<TStyle> LoadStyleResource(HMODULE AModule, const wchar_t* AName)
 {
-    HRSRC info = FindResourceW(AModule, AName, KStyleResourceType);
-    HGLOBAL data = info ? LoadResource(AModule, info) : nullptr;
-    const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes) return std::nullopt;
-    return ParseStyle({static_cast<const char*>(bytes), SizeofResource(AModule, info)});
+    std::optional<std::string_view> bytes = ResourceBytes(AModule, AName, KStyleResourceType);
+    return bytes ? ParseStyle(*bytes) : std::nullopt;
 }
 
 std::wstring ResourceName(const wchar_t* AName)
@@ -103,10 +101,8 @@ void ShowNotFoundBox(const std::wstring& AName)
     // Bound on demand: importing the common controls would load them at
     // every start for a box that is hardly ever shown.
     using TTaskDialogIndirect = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
-    TModuleHandle controls(LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    auto taskDialog = controls ? reinterpret_cast<TTaskDialogIndirect>(reinterpret_cast<void*>(
-                                     GetProcAddress(controls.Get(), "TaskDialogIndirect")))
-                               : nullptr;
+    TModuleHandle controls = LoadSystemLibrary(L"comctl32.dll");
+    auto taskDialog = GetProc<TTaskDialogIndirect>(controls.Get(), "TaskDialogIndirect");
     if (!taskDialog) {
         MessageBoxW(Application ? Application->Handle() : nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
         return;

@@ -8,6 +8,7 @@
 #include "framework/Forms.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
+#include "framework/Modules.h"
 #include "framework/Text.h"
 
 namespace fw {
@@ -46,8 +47,7 @@ TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
     // broadcast comes from a lower integrity level. Without the call (Vista)
     // or with it refused, the icon comes back only once a change is refused.
     using TChangeFilter = decltype(&ChangeWindowMessageFilterEx);
-    static const auto changeFilter = reinterpret_cast<TChangeFilter>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+    static const auto changeFilter = GetProc<TChangeFilter>(L"user32.dll", "ChangeWindowMessageFilterEx");
     if (changeFilter && FTaskbarCreated) changeFilter(FWindow->Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
     FData.cbSize = sizeof(FData);
     FData.hWnd = FWindow->Handle();
@@ -124,10 +124,9 @@ void TTrayIcon::ShowBalloonHint()
 int TTrayIcon::ShellIconSize() const
 {
     using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
-    static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    static const auto forDpi = GetProc<TGetSystemMetricsForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
     UINT dpi = WindowDpi(FWindow->Handle());
-    int size = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(GetSystemMetrics(SM_CXSMICON), static_cast<int>(dpi), 96);
+    int size = forDpi ? forDpi(SM_CXSMICON, dpi) : ScaleForDpi(GetSystemMetrics(SM_CXSMICON), dpi);
     return size > 0 ? size : 16;
 }
 

@@ -11,6 +11,7 @@
 #include "framework/ExtCtrls.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
+#include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "framework/SyncQueue.h"
 #include "framework/Synchronize.h"
@@ -186,6 +187,21 @@ TEST(FailureBoxes, OSErrorsKeepTheirCodeAndAnAddressInTheRaisingModule)
         EXPECT_EQ(e.ErrorCode(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
         EXPECT_EQ(e.Message(), SysErrorMessage(ERROR_NOT_ENOUGH_MEMORY));
     }
+}
+
+TEST(ModuleFileName, TheWholePathOrNothingWhenItDoesNotFit)
+{
+    const std::wstring path = ModuleFileName();
+    ASSERT_EQ(FileNameOf(path), L"tarnwick_tests.exe");
+    const size_t units = path.size() + 1; // with its NUL
+    const std::pair<size_t, bool> buffers[] = {
+        {KMaxPathUnits, true}, {units + 1, true}, {units, true}, {units - 1, false}, {1, false}, {0, false},
+    };
+    for (auto [buffer, fits] : buffers) {
+        std::optional<std::wstring> read = ModuleFileName(nullptr, buffer);
+        EXPECT_EQ(read.value_or(L"(none)"), fits ? path : L"(none)") << buffer;
+    }
+    EXPECT_EQ(FileNameOf(ModuleFileName(GetModuleHandleW(L"kernel32.dll"))), L"kernel32.dll");
 }
 
 TEST(ApplicationTitle, FileNameCutAtTheFirstDotRestInLowerCase)
