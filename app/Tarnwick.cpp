@@ -9,6 +9,7 @@
 #include "app/Utils.ProhibitMultiExec.h"
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
+#include "framework/FailureBoxes.h"
 #include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "settings/uIniManager.h"

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "framework/Application.h"
 #include "framework/Handles.h"
+#include "framework/Locale.h"
 
 namespace uAutoRun {
 

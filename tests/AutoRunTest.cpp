@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-#include "framework/Application.h"
 #include "framework/Handles.h"
+#include "framework/Locale.h"
 #include "settings/uAutoRun.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/ExtCtrls.h"
+#include "framework/FailureBoxes.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
 #include "framework/Modules.h"
