@@ -40,8 +40,7 @@ void InnermostMessage(const std::exception_ptr& AError, std::wstring& AResult)
 
 } // namespace
 
-Exception::Exception(std::wstring AMessage)
-    : FMessage(std::move(AMessage)), FNarrow(WideToUtf8(FMessage)), FAddress(CallerAddress())
+Exception::Exception(std::wstring AMessage) : Exception(std::move(AMessage), CallerAddress())
 {
 }
 
