@@ -112,7 +112,8 @@ TEST(Text, BlanksAreTheControlCharactersAndTheSpace)
 TEST(Text, HexDigitsInEitherCaseAndNothingElse)
 {
     const std::u16string_view digits = u"0123456789abcdefABCDEF";
-    for (size_t i = 0; i < digits.size(); ++i) EXPECT_EQ(HexDigitValue(digits[i]), static_cast<int>(i < 16 ? i : i - 6));
+    for (size_t i = 0; i < digits.size(); ++i)
+        EXPECT_EQ(HexDigitValue(digits[i]), static_cast<int>(i < 16 ? i : i - 6)) << static_cast<char>(digits[i]);
     // The neighbours of each range, and look-alikes beyond ASCII.
     for (char16_t c : u"/:@G`g \uFF10\uFF21") EXPECT_EQ(HexDigitValue(c), -1) << static_cast<int>(c);
 }
