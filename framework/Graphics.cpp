@@ -2,8 +2,6 @@
 
 #include <wincodec.h>
 
-#include <cstring>
-
 #include "framework/Exceptions.h"
 #include "framework/Modules.h"
 

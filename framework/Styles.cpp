@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <memory>
-
 #include "framework/Application.h"
 #include "framework/Handles.h"
 #include "framework/Modules.h"
