@@ -94,8 +94,9 @@ void AppendUtf8(std::string& AOut, std::u16string_view AText);
 std::string Utf16ToUtf8(std::u16string_view AText);
 
 #ifdef _WIN32
-// The same for Windows text. Copies rather than reinterprets: wchar_t and
-// char16_t are distinct types even where they have the same size.
+// The same for Windows text, whose wchar_t is 16 bits. Trimming and cutting
+// work on the text in place; conversions copy it, since wchar_t and char16_t
+// are distinct types even at the same size.
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 constexpr std::wstring_view Trim(std::wstring_view AText) noexcept
