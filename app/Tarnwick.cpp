@@ -9,6 +9,8 @@
 #include "app/Utils.ProhibitMultiExec.h"
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
+#include "framework/FailureBoxes.h"
+#include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "settings/uIniManager.h"
 #include "ui/uMain.h"
@@ -86,8 +88,8 @@ std::exception_ptr FinalizeUnits(size_t ACount)
 void RestrictDllSearch() noexcept
 {
     using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
-    auto setDefaultDllDirectories = reinterpret_cast<TSetDefaultDllDirectories>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    auto setDefaultDllDirectories =
+        fw::GetProc<TSetDefaultDllDirectories>(L"kernel32.dll", "SetDefaultDllDirectories");
     if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 

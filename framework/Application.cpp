@@ -1,9 +1,10 @@
 #include "framework/Application.h"
 
-#include <cwchar>
-
 #include "framework/Exceptions.h"
+#include "framework/FailureBoxes.h"
 #include "framework/Forms.h"
+#include "framework/Locale.h"
+#include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "framework/Synchronize.h"
 
@@ -12,44 +13,9 @@ namespace fw {
 TApplication* Application = nullptr;
 
 namespace {
-LCID GStartupLocale = 0x0409;
-}
-
-LCID StartupLocale() noexcept
-{
-    return GStartupLocale;
-}
-
-namespace {
 
 constexpr wchar_t KAppWindowClass[] = L"TApplication";
 constexpr UINT KReleaseMessage = WM_APP + 1;
-
-std::wstring ModulePath(HMODULE AModule)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(AModule, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-std::wstring FileNameOf(const std::wstring& APath)
-{
-    size_t slash = APath.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? APath : APath.substr(slash + 1);
-}
-
-std::wstring HexAddress(const void* AAddress)
-{
-    wchar_t buffer[17];
-    std::swprintf(buffer, 17, L"%016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(AAddress)));
-    return buffer;
-}
 
 } // namespace
 
@@ -61,52 +27,8 @@ std::wstring ApplicationTitleFromPath(const std::wstring& APath)
     return title;
 }
 
-std::wstring ExceptionBoxText(const std::exception_ptr& AError)
-{
-    std::wstring text = ExceptionMessage(AError);
-    if (!text.empty() && text.back() > L'.') text += L'.';
-    return text;
-}
-
-std::wstring LastChanceBoxText(const std::exception_ptr& AError)
-{
-    void* address = ExceptionAddress(AError);
-    HMODULE module = nullptr;
-    if (!address ||
-        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCWSTR>(address), &module))
-        module = nullptr;
-    std::wstring message = ExceptionMessage(AError);
-    std::wstring text = ExceptionClassName(AError);
-    text += L" がモジュール ";
-    text += FileNameOf(ModulePath(module));
-    text += L" の ";
-    text += HexAddress(address);
-    text += L" で発生しました。\r\n";
-    text += message;
-    if (message.empty() || message.back() != L'.') text += L'.';
-    text += L"\r\n";
-    return text;
-}
-
-std::wstring RuntimeErrorBoxText(int ACode, const void* AAddress)
-{
-    return L"Runtime error " + std::to_wstring(ACode) + L" at " + HexAddress(AAddress);
-}
-
-void ShowLastChanceBox(const std::exception_ptr& AError)
-{
-    MessageBoxW(nullptr, LastChanceBoxText(AError).c_str(), L"アプリケーションエラー",
-                MB_OK | MB_ICONSTOP | MB_TASKMODAL);
-}
-
-void ShowRuntimeErrorBox(int ACode, const void* AAddress)
-{
-    MessageBoxW(nullptr, RuntimeErrorBoxText(ACode, AAddress).c_str(), L"Error", MB_OK | MB_TASKMODAL);
-}
-
 TApplication::TApplication()
-    : FTitle(ApplicationTitleFromPath(ModulePath(nullptr))),
+    : FTitle(ApplicationTitleFromPath(ModuleFileName())),
       FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON"))
 {
     CreateHandle(KAppWindowClass, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr,
@@ -250,7 +172,7 @@ bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM ALParam, LRESULT& AResult)
 
 void InitializeFrameworkUnit()
 {
-    if (LCID locale = GetThreadLocale()) GStartupLocale = locale;
+    ReadStartupLocale();
     Application = new TApplication();
 }
 

@@ -90,25 +90,11 @@ private:
 // initialisation to its finalisation.
 extern TApplication* Application;
 
-// The thread locale read when the framework came up (US English when the
-// system gave none), for comparisons that follow the user's language.
-LCID StartupLocale() noexcept;
-
 void InitializeFrameworkUnit();
 void FinalizeFrameworkUnit();
 
 // The application title rule: the executable's file name without its folder,
 // cut at its first ".", every character after the first in lower case.
 std::wstring ApplicationTitleFromPath(const std::wstring& APath);
-
-// The texts of the three failure boxes.
-std::wstring ExceptionBoxText(const std::exception_ptr& AError);
-std::wstring LastChanceBoxText(const std::exception_ptr& AError);
-std::wstring RuntimeErrorBoxText(int ACode, const void* AAddress);
-
-// Shows the last-chance box for AError (task-modal, OK, stop icon).
-void ShowLastChanceBox(const std::exception_ptr& AError);
-// Shows the run-time's error box for an exception in unit initialisation.
-void ShowRuntimeErrorBox(int ACode, const void* AAddress);
 
 } // namespace fw

@@ -129,7 +129,7 @@ TWinControl::TWinControl(TDialogForm& AParent, DWORD AStyle, const std::wstring&
     HWND wnd = CreateWindowExW(0, L"Button", ACaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | AStyle, 0, 0, 0,
                                0, AParent.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(FId)),
                                GetModuleHandleW(nullptr), nullptr);
-    if (!wnd) throw EOSError(SysErrorMessage(GetLastError()));
+    if (!wnd) RaiseLastOSError();
     FHandle.Reset(wnd);
 }
 

@@ -40,9 +40,34 @@ void InnermostMessage(const std::exception_ptr& AError, std::wstring& AResult)
 
 } // namespace
 
-Exception::Exception(std::wstring AMessage)
-    : FMessage(std::move(AMessage)), FNarrow(WideToUtf8(FMessage)), FAddress(CallerAddress())
+Exception::Exception(std::wstring AMessage) : Exception(std::move(AMessage), CallerAddress())
 {
+}
+
+Exception::Exception(std::wstring AMessage, void* AAddress)
+    : FMessage(std::move(AMessage)), FNarrow(WideToUtf8(FMessage)), FAddress(AAddress)
+{
+}
+
+EOSError::EOSError(unsigned long ACode, void* AAddress) : Exception(SysErrorMessage(ACode), AAddress), FErrorCode(ACode)
+{
+}
+
+// Each raiser names its own caller: frame 0 is the raiser itself. Neither
+// calls the other, so no frame of ours can come between.
+void RaiseOSError(unsigned long ACode)
+{
+    void* caller = nullptr;
+    CaptureStackBackTrace(1, 1, &caller, nullptr);
+    throw EOSError(ACode, caller);
+}
+
+void RaiseLastOSError()
+{
+    const DWORD code = GetLastError();
+    void* caller = nullptr;
+    CaptureStackBackTrace(1, 1, &caller, nullptr);
+    throw EOSError(code, caller);
 }
 
 std::wstring ExceptionMessage(const std::exception_ptr& AError)
@@ -98,11 +123,6 @@ std::wstring SysErrorMessage(unsigned long ACode)
     while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n'))
         text.pop_back();
     return text;
-}
-
-void RaiseLastOSError()
-{
-    throw EOSError(SysErrorMessage(GetLastError()));
 }
 
 } // namespace fw

@@ -14,6 +14,10 @@ public:
     void* Address() const noexcept { return FAddress; }
     const char* what() const noexcept override { return FNarrow.c_str(); }
 
+protected:
+    // For a routine that raises on its caller's behalf: AAddress is the caller's.
+    Exception(std::wstring AMessage, void* AAddress);
+
 private:
     std::wstring FMessage;
     std::string FNarrow;
@@ -27,12 +31,23 @@ public:
     const wchar_t* ClassName() const noexcept override { return L"EAbort"; }
 };
 
-// An error of the operating system, with its message text.
+// An error of the operating system, with its message text and, when raised
+// through RaiseOSError or RaiseLastOSError, its code.
 class EOSError : public Exception {
 public:
     using Exception::Exception;
+    EOSError(unsigned long ACode, void* AAddress);
     const wchar_t* ClassName() const noexcept override { return L"EOSError"; }
+    unsigned long ErrorCode() const noexcept { return FErrorCode; }
+
+private:
+    unsigned long FErrorCode = 0;
 };
+
+// Raise EOSError for ACode, or for the calling thread's last error, with the
+// system's text for it; the error is reported at the caller's address.
+[[noreturn]] void RaiseOSError(unsigned long ACode);
+[[noreturn]] void RaiseLastOSError();
 
 // What the box shows for an exception: the innermost non-empty message of a
 // nested chain. Non-framework exceptions give their what() text.
@@ -44,8 +59,5 @@ bool IsAbort(const std::exception_ptr& AError);
 
 // The system's message text for an error code, without its trailing line end.
 std::wstring SysErrorMessage(unsigned long ACode);
-
-// Raises EOSError with the text of the calling thread's last error.
-[[noreturn]] void RaiseLastOSError();
 
 } // namespace fw

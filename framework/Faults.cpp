@@ -61,7 +61,7 @@ void CheckFault(TFaultSite ASite, std::string_view ATag)
         faults.Armed.erase(it);
         faults.Any = !faults.Armed.empty();
     }
-    throw EOSError(SysErrorMessage(ERROR_NOT_ENOUGH_MEMORY));
+    RaiseOSError(ERROR_NOT_ENOUGH_MEMORY);
 }
 
 } // namespace fw

@@ -2,10 +2,9 @@
 
 #include <wincodec.h>
 
-#include <cstring>
-
 #include "framework/Com.h"
 #include "framework/Exceptions.h"
+#include "framework/Modules.h"
 
 namespace fw {
 
@@ -32,7 +31,7 @@ private:
 
 void Check(HRESULT AResult)
 {
-    if (FAILED(AResult)) throw EOSError(SysErrorMessage(static_cast<DWORD>(AResult)));
+    if (FAILED(AResult)) RaiseOSError(static_cast<DWORD>(AResult));
 }
 
 } // namespace
@@ -50,18 +49,17 @@ TFontHandle TFont::Create() const
 
 void TPicture::LoadFromResource(const wchar_t* AName)
 {
-    HMODULE module = GetModuleHandleW(nullptr);
-    HRSRC info = FindResourceW(module, AName, L"PNG");
-    HGLOBAL data = info ? LoadResource(module, info) : nullptr;
-    auto* bytes = static_cast<BYTE*>(data ? LockResource(data) : nullptr);
-    if (!bytes) throw EOSError(SysErrorMessage(GetLastError()));
+    std::optional<std::string_view> bytes = ResourceBytes(nullptr, AName, L"PNG");
+    if (!bytes) RaiseLastOSError();
 
     NeedCom();
     TComPtr<IWICImagingFactory> factory;
     Check(CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(factory.Put())));
     TComPtr<IWICStream> stream;
     Check(factory->CreateStream(stream.Put()));
-    Check(stream->InitializeFromMemory(bytes, SizeofResource(module, info)));
+    // The stream only reads the resource, whatever its parameter's type says.
+    Check(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes->data())),
+                                       static_cast<DWORD>(bytes->size())));
     TComPtr<IWICBitmapDecoder> decoder;
     Check(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put()));
     TComPtr<IWICBitmapFrameDecode> frame;
@@ -81,7 +79,7 @@ void TPicture::LoadFromResource(const wchar_t* AName)
     bmi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
     TBitmapHandle bitmap(CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!bitmap) throw EOSError(SysErrorMessage(GetLastError()));
+    if (!bitmap) RaiseLastOSError();
     Check(converter->CopyPixels(nullptr, width * 4, width * height * 4, static_cast<BYTE*>(bits)));
     FBitmap = std::move(bitmap);
     FWidth = static_cast<int>(width);

@@ -2,10 +2,9 @@
 
 #include <commctrl.h>
 
-#include <memory>
-
 #include "framework/Application.h"
 #include "framework/Handles.h"
+#include "framework/Modules.h"
 #include "framework/Text.h"
 #include "framework/ThemedBoxes.h"
 
@@ -13,25 +12,18 @@ namespace fw {
 
 namespace {
 
-constexpr std::array<std::string_view, static_cast<size_t>(TStyleColor::Count)> KStyleColorKeys = {
-    "Window", "WindowText", "MenuBackground", "MenuText", "MenuHighlight", "MenuHighlightText",
-    "MenuDisabledText", "MenuSeparator", "MenuCheck", "ButtonFace", "ButtonText", "ButtonHover", "Border"};
+constexpr std::array<std::u16string_view, static_cast<size_t>(TStyleColor::Count)> KStyleColorKeys = {
+    u"Window", u"WindowText", u"MenuBackground", u"MenuText", u"MenuHighlight", u"MenuHighlightText",
+    u"MenuDisabledText", u"MenuSeparator", u"MenuCheck", u"ButtonFace", u"ButtonText", u"ButtonHover", u"Border"};
 
 constexpr wchar_t KStyleResourceType[] = L"TWSTYLE";
 
-std::string_view Trim(std::string_view s)
+std::optional<COLORREF> ParseColor(std::u16string_view s)
 {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-    return s;
-}
-
-std::optional<COLORREF> ParseColor(std::string_view s)
-{
-    if (s.size() != 7 || s[0] != '#') return std::nullopt;
+    if (s.size() != 7 || s[0] != u'#') return std::nullopt;
     unsigned v = 0;
-    for (char c : s.substr(1)) {
-        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    for (char16_t c : s.substr(1)) {
+        int d = HexDigitValue(c);
         if (d < 0) return std::nullopt;
         v = v * 16 + static_cast<unsigned>(d);
     }
@@ -69,11 +61,8 @@ bool SameName(const std::wstring& A, const std::wstring& B)
 
 std::optional<TStyle> LoadStyleResource(HMODULE AModule, const wchar_t* AName)
 {
-    HRSRC info = FindResourceW(AModule, AName, KStyleResourceType);
-    HGLOBAL data = info ? LoadResource(AModule, info) : nullptr;
-    const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes) return std::nullopt;
-    return ParseStyle({static_cast<const char*>(bytes), SizeofResource(AModule, info)});
+    std::optional<std::string_view> bytes = ResourceBytes(AModule, AName, KStyleResourceType);
+    return bytes ? ParseStyle(*bytes) : std::nullopt;
 }
 
 std::wstring ResourceName(const wchar_t* AName)
@@ -110,10 +99,8 @@ void ShowNotFoundBox(const std::wstring& AName)
     // Bound on demand: importing the common controls would load them at
     // every start for a box that is hardly ever shown.
     using TTaskDialogIndirect = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
-    TModuleHandle controls(LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    auto taskDialog = controls ? reinterpret_cast<TTaskDialogIndirect>(reinterpret_cast<void*>(
-                                     GetProcAddress(controls.Get(), "TaskDialogIndirect")))
-                               : nullptr;
+    TModuleHandle controls = LoadSystemLibrary(L"comctl32.dll");
+    auto taskDialog = GetProc<TTaskDialogIndirect>(controls.Get(), "TaskDialogIndirect");
     if (!taskDialog) {
         MessageBoxW(Application ? Application->Handle() : nullptr, text.c_str(), title.c_str(), MB_OK | MB_ICONERROR);
         return;
@@ -133,25 +120,29 @@ void ShowNotFoundBox(const std::wstring& AName)
 std::optional<TStyle> ParseStyle(std::string_view AText)
 {
     if (AText.size() >= 3 && AText.substr(0, 3) == "\xEF\xBB\xBF") AText.remove_prefix(3);
+    // Read leniently: a damaged byte can only keep a line from matching, or
+    // show in the name.
+    const std::u16string text = Utf8ToUtf16(AText);
+    std::u16string_view rest = text;
     TStyle style;
     bool magic = false, named = false;
     std::array<bool, KStyleColorKeys.size()> seen{};
-    while (!AText.empty()) {
-        size_t end = AText.find_first_of("\r\n");
-        std::string_view line = Trim(AText.substr(0, end));
-        AText.remove_prefix(end == std::string_view::npos ? AText.size() : end + 1);
-        if (line.empty() || line[0] == ';') continue;
+    while (!rest.empty()) {
+        size_t end = rest.find_first_of(u"\r\n");
+        std::u16string_view line = Trim(rest.substr(0, end));
+        rest.remove_prefix(end == std::u16string_view::npos ? rest.size() : end + 1);
+        if (line.empty() || line[0] == u';') continue;
         if (!magic) {
-            if (line != "TWSTYLE 1") return std::nullopt;
+            if (line != u"TWSTYLE 1") return std::nullopt;
             magic = true;
             continue;
         }
-        size_t eq = line.find('=');
-        if (eq == std::string_view::npos) return std::nullopt;
-        std::string_view key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
-        if (key == "Name") {
+        size_t eq = line.find(u'=');
+        if (eq == std::u16string_view::npos) return std::nullopt;
+        std::u16string_view key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+        if (key == u"Name") {
             if (value.empty()) return std::nullopt;
-            style.Name = Utf8ToWide(value);
+            style.Name = ToWide(value);
             named = true;
             continue;
         }

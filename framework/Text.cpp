@@ -3,89 +3,150 @@
 namespace fw {
 
 namespace {
-bool IsHighSurrogate(wchar_t c) noexcept { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(wchar_t c) noexcept { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// The length of the well-formed UTF-8 sequence that starts at AAt, with its
+// code point in ACode; 0 when none starts there.
+size_t DecodeAt(std::string_view ABytes, size_t AAt, char32_t& ACode) noexcept
+{
+    auto byteAt = [&](size_t AIndex) { return static_cast<unsigned char>(ABytes[AIndex]); };
+    const unsigned char lead = byteAt(AAt);
+    if (lead < 0x80) {
+        ACode = lead;
+        return 1;
+    }
+    size_t length;
+    char32_t code;
+    // The bounds of the second byte exclude overlongs (E0, F0), encoded
+    // surrogates (ED) and code points above U+10FFFF (F4).
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (ABytes.size() - AAt < length) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = byteAt(AAt + k);
+        if (next < low || next > high) return 0;
+        low = 0x80;
+        high = 0xBF;
+        code = (code << 6) | (next & 0x3F);
+    }
+    ACode = code;
+    return length;
+}
+
+void AppendUtf16(std::u16string& AOut, char32_t ACode)
+{
+    if (ACode < 0x10000) {
+        AOut.push_back(static_cast<char16_t>(ACode));
+    } else {
+        ACode -= 0x10000;
+        AOut.push_back(static_cast<char16_t>(0xD800 + (ACode >> 10)));
+        AOut.push_back(static_cast<char16_t>(0xDC00 + (ACode & 0x3FF)));
+    }
+}
+
 } // namespace
 
-std::wstring Utf8ToWide(std::string_view AText)
+bool IsWellFormedUtf16(std::u16string_view AText) noexcept
 {
-    // Lenient: an invalid sequence becomes U+FFFD. Strict decoding belongs to
-    // the readers that must reject bad input.
-    std::wstring out;
-    out.reserve(AText.size());
-    size_t i = 0;
-    while (i < AText.size()) {
-        unsigned char c = static_cast<unsigned char>(AText[i]);
-        char32_t cp = 0xFFFD;
-        size_t len = 1;
-        if (c < 0x80) {
-            cp = c;
-        } else {
-            size_t need = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-            if (need && i + need <= AText.size()) {
-                char32_t v = c & (need == 2 ? 0x1F : need == 3 ? 0x0F : 0x07);
-                bool ok = true;
-                for (size_t k = 1; k < need; ++k) {
-                    unsigned char cc = static_cast<unsigned char>(AText[i + k]);
-                    if ((cc & 0xC0) != 0x80) { ok = false; break; }
-                    v = (v << 6) | (cc & 0x3F);
-                }
-                bool minimal = need == 2 || (need == 3 && v >= 0x800) || (need == 4 && v >= 0x10000);
-                if (ok && minimal && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-                    cp = v;
-                    len = need;
-                }
-            }
-        }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<wchar_t>(cp));
-        }
-        i += len;
+    for (size_t i = 0; i < AText.size(); ++i) {
+        if (IsHighSurrogate(AText[i]) && i + 1 < AText.size() && IsLowSurrogate(AText[i + 1]))
+            ++i;
+        else if (IsSurrogate(AText[i]))
+            return false;
+    }
+    return true;
+}
+
+size_t FindInvalidUtf8(std::string_view ABytes) noexcept
+{
+    char32_t code = 0;
+    for (size_t i = 0; i < ABytes.size();) {
+        const size_t length = DecodeAt(ABytes, i, code);
+        if (length == 0) return i;
+        i += length;
+    }
+    return std::string_view::npos;
+}
+
+std::optional<std::u16string> Utf8ToUtf16Strict(std::string_view ABytes)
+{
+    std::u16string out;
+    out.reserve(ABytes.size());
+    char32_t code = 0;
+    for (size_t i = 0; i < ABytes.size();) {
+        const size_t length = DecodeAt(ABytes, i, code);
+        if (length == 0) return std::nullopt;
+        AppendUtf16(out, code);
+        i += length;
     }
     return out;
 }
 
-std::string WideToUtf8(std::wstring_view AText)
+std::u16string Utf8ToUtf16(std::string_view ABytes)
+{
+    std::u16string out;
+    out.reserve(ABytes.size());
+    char32_t code = 0;
+    for (size_t i = 0; i < ABytes.size();) {
+        size_t length = DecodeAt(ABytes, i, code);
+        if (length == 0) {
+            code = KReplacementCharacter;
+            length = 1;
+        }
+        AppendUtf16(out, code);
+        i += length;
+    }
+    return out;
+}
+
+void AppendUtf8(std::string& AOut, std::u16string_view AText)
+{
+    for (size_t i = 0; i < AText.size(); ++i) {
+        char32_t code = AText[i];
+        if (IsHighSurrogate(code) && i + 1 < AText.size() && IsLowSurrogate(AText[i + 1])) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (AText[i + 1] - 0xDC00u);
+            ++i;
+        } else if (IsSurrogate(code)) {
+            code = KReplacementCharacter;
+        }
+        if (code < 0x80) {
+            AOut.push_back(static_cast<char>(code));
+        } else if (code < 0x800) {
+            AOut.push_back(static_cast<char>(0xC0 | (code >> 6)));
+            AOut.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            AOut.push_back(static_cast<char>(0xE0 | (code >> 12)));
+            AOut.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            AOut.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        } else {
+            AOut.push_back(static_cast<char>(0xF0 | (code >> 18)));
+            AOut.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+            AOut.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+            AOut.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+        }
+    }
+}
+
+std::string Utf16ToUtf8(std::u16string_view AText)
 {
     std::string out;
     out.reserve(AText.size());
-    for (size_t i = 0; i < AText.size(); ++i) {
-        char32_t cp = static_cast<char16_t>(AText[i]);
-        if (IsHighSurrogate(AText[i]) && i + 1 < AText.size() && IsLowSurrogate(AText[i + 1])) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char16_t>(AText[i + 1]) - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
+    AppendUtf8(out, AText);
     return out;
-}
-
-std::wstring_view CutUtf16(std::wstring_view AText, size_t AMaxUnits) noexcept
-{
-    if (AText.size() <= AMaxUnits) return AText;
-    size_t n = AMaxUnits;
-    if (n > 0 && IsHighSurrogate(AText[n - 1]) && IsLowSurrogate(AText[n])) --n;
-    return AText.substr(0, n);
 }
 
 } // namespace fw

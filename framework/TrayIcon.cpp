@@ -7,6 +7,7 @@
 #include "framework/Faults.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
+#include "framework/Modules.h"
 #include "framework/Text.h"
 
 namespace fw {
@@ -44,8 +45,7 @@ TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
     // broadcast comes from a lower integrity level. Without the call (Vista)
     // or with it refused, the icon comes back only once a change is refused.
     using TChangeFilter = decltype(&ChangeWindowMessageFilterEx);
-    static const auto changeFilter = reinterpret_cast<TChangeFilter>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+    static const auto changeFilter = GetProc<TChangeFilter>(L"user32.dll", "ChangeWindowMessageFilterEx");
     if (changeFilter && FTaskbarCreated) changeFilter(Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
     FData.cbSize = sizeof(FData);
     FData.hWnd = Handle();
@@ -122,8 +122,7 @@ void TTrayIcon::ShowBalloonHint()
 int TTrayIcon::ShellIconSize(UINT ADpi) const
 {
     using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
-    static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    static const auto forDpi = GetProc<TGetSystemMetricsForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
     UINT dpi = ADpi ? ADpi : WindowDpi(Handle());
     int size = forDpi ? forDpi(SM_CXSMICON, dpi) : ScaleForDpi(GetSystemMetrics(SM_CXSMICON), dpi);
     return size > 0 ? size : 16;

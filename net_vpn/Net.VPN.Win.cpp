@@ -10,20 +10,9 @@
 #include "framework/Faults.h"
 #include "framework/Handles.h"
 #include "framework/Synchronize.h"
+#include "framework/Text.h"
 
 namespace NetVPNWin {
-
-namespace {
-
-std::wstring TrimControl(const std::wstring& AText)
-{
-    size_t first = 0, last = AText.size();
-    while (first < last && AText[first] <= L' ') ++first;
-    while (last > first && AText[last - 1] <= L' ') --last;
-    return AText.substr(first, last - first);
-}
-
-} // namespace
 
 TVPNInfo TVPNInfo::Create(const TVPNManager* AManager, const std::wstring& AName)
 {
@@ -146,12 +135,12 @@ void TVPNInfo::StartRequest(bool AConnect, const TConnectionProc& AProc) const
     fw::CheckFault(fw::TFaultSite::StartThread);
     auto request = std::make_unique<TRequest>(TRequest{*this, AProc, AConnect ? ConnectWorker : DisconnectWorker});
     fw::TKernelHandle thread(CreateThread(nullptr, 0, RequestThread, request.get(), CREATE_SUSPENDED, nullptr));
-    if (!thread) throw fw::EOSError(fw::SysErrorMessage(GetLastError()));
+    if (!thread) fw::RaiseLastOSError();
     if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
         // It never ran: end it and keep the request, which is still ours.
         DWORD error = GetLastError();
         TerminateThread(thread.Get(), 0);
-        throw fw::EOSError(fw::SysErrorMessage(error));
+        fw::RaiseOSError(error);
     }
     // The thread owns its request from here and frees it when its body returns.
     request.release();
@@ -179,7 +168,7 @@ void TVPNManager::Refresh()
     FVPNList.clear();
     for (const RasApi::TRasEntryNameW& record : RasApi::EnumEntries()) {
         std::wstring name = RasApi::FieldText(record.szEntryName);
-        std::wstring query = TrimControl(name);
+        std::wstring query(fw::Trim(name));
 
         DWORD size = 0;
         if (RasApi::RasGetEntryPropertiesW(nullptr, query.c_str(), nullptr, &size, nullptr, nullptr) !=

@@ -5,6 +5,7 @@
 
 #include "framework/Faults.h"
 #include "framework/Handles.h"
+#include "framework/Modules.h"
 
 namespace RasApi {
 
@@ -21,12 +22,12 @@ using TGetConnectStatus = DWORD(WINAPI*)(HRASCONN, RASCONNSTATUSW*);
 // The library is loaded once, on first use, from system32 only, so a DLL
 // planted beside the executable can never stand in for the service.
 struct TBinding {
-    fw::TModuleHandle Module{LoadLibraryExW(L"rasapi32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)};
+    fw::TModuleHandle Module = fw::LoadSystemLibrary(L"rasapi32.dll");
 
     template <typename T>
     T Proc(const char* AName) const noexcept
     {
-        return Module ? reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(Module.Get(), AName))) : nullptr;
+        return fw::GetProc<T>(Module.Get(), AName);
     }
 
     TEnumEntries EnumEntries = Proc<TEnumEntries>("RasEnumEntriesW");

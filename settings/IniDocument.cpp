@@ -3,123 +3,16 @@
 #include <stdexcept>
 #include <utility>
 
+#include "framework/Text.h"
+
 namespace settings {
 
 namespace {
 
-// Control characters and the space: what the file format treats as blank.
-bool IsBlank(char16_t AChar) noexcept { return AChar <= u' '; }
-
-std::u16string_view TrimLeft(std::u16string_view AText) noexcept
-{
-    size_t start = 0;
-    while (start < AText.size() && IsBlank(AText[start])) ++start;
-    return AText.substr(start);
-}
-
-std::u16string_view TrimRight(std::u16string_view AText) noexcept
-{
-    size_t end = AText.size();
-    while (end > 0 && IsBlank(AText[end - 1])) --end;
-    return AText.substr(0, end);
-}
-
-std::u16string_view Trim(std::u16string_view AText) noexcept { return TrimRight(TrimLeft(AText)); }
-
-bool IsHighSurrogate(char16_t AChar) noexcept { return AChar >= 0xD800 && AChar <= 0xDBFF; }
-bool IsLowSurrogate(char16_t AChar) noexcept { return AChar >= 0xDC00 && AChar <= 0xDFFF; }
-
-void AppendUtf16(std::u16string& AOut, char32_t ACode)
-{
-    if (ACode < 0x10000) {
-        AOut.push_back(static_cast<char16_t>(ACode));
-    } else {
-        ACode -= 0x10000;
-        AOut.push_back(static_cast<char16_t>(0xD800 + (ACode >> 10)));
-        AOut.push_back(static_cast<char16_t>(0xDC00 + (ACode & 0x3FF)));
-    }
-}
-
-// Strict UTF-8: shortest forms only, no encoded surrogates, nothing above
-// U+10FFFF, no truncated sequences. AOrigin is added to reported offsets.
-std::u16string DecodeUtf8(std::string_view ABytes, size_t AOrigin)
-{
-    std::u16string out;
-    out.reserve(ABytes.size());
-    size_t i = 0;
-    const size_t n = ABytes.size();
-    auto byteAt = [&](size_t AIndex) { return static_cast<unsigned char>(ABytes[AIndex]); };
-    while (i < n) {
-        const unsigned char lead = byteAt(i);
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        size_t length;
-        char32_t code;
-        // The bounds of the second byte exclude overlongs (E0, F0), encoded
-        // surrogates (ED) and code points above U+10FFFF (F4).
-        unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0F;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            throw EIniEncodingError(AOrigin + i);
-        }
-        if (n - i < length) throw EIniEncodingError(AOrigin + i);
-        for (size_t k = 1; k < length; ++k) {
-            const unsigned char next = byteAt(i + k);
-            if (next < low || next > high) throw EIniEncodingError(AOrigin + i);
-            low = 0x80;
-            high = 0xBF;
-            code = (code << 6) | (next & 0x3F);
-        }
-        AppendUtf16(out, code);
-        i += length;
-    }
-    return out;
-}
-
-void AppendUtf8(std::string& AOut, std::u16string_view AText)
-{
-    for (size_t i = 0; i < AText.size(); ++i) {
-        char32_t code = AText[i];
-        if (IsHighSurrogate(AText[i]) && i + 1 < AText.size() && IsLowSurrogate(AText[i + 1])) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (AText[i + 1] - 0xDC00);
-            ++i;
-        } else if (IsHighSurrogate(AText[i]) || IsLowSurrogate(AText[i])) {
-            // Unreachable: decoded text is well formed and written names are
-            // checked. Kept total so a bug cannot emit invalid UTF-8.
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            AOut.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            AOut.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            AOut.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            AOut.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            AOut.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            AOut.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            AOut.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            AOut.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            AOut.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            AOut.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-}
+using fw::IsBlank;
+using fw::Trim;
+using fw::TrimLeft;
+using fw::TrimRight;
 
 // The part of a stored line that names it: the key of an entry, the whole
 // text of a valueless line.
@@ -135,24 +28,9 @@ void CheckName(std::u16string_view AName, bool AIsKey, const char* AWhat)
     auto fail = [&] { throw std::invalid_argument(std::string("ini: unusable ") + AWhat); };
     if (!AName.empty() && (IsBlank(AName.front()) || IsBlank(AName.back()))) fail();
     if (AIsKey && !AName.empty() && AName.front() == u';') fail();
-    for (size_t i = 0; i < AName.size(); ++i) {
-        const char16_t c = AName[i];
+    for (const char16_t c : AName)
         if (c == u'\r' || c == u'\n' || (AIsKey && c == u'=')) fail();
-        if (IsHighSurrogate(c)) {
-            if (i + 1 == AName.size() || !IsLowSurrogate(AName[i + 1])) fail();
-            ++i;
-        } else if (IsLowSurrogate(c)) {
-            fail();
-        }
-    }
-}
-
-int HexDigit(char16_t AChar) noexcept
-{
-    if (AChar >= u'0' && AChar <= u'9') return AChar - u'0';
-    if (AChar >= u'a' && AChar <= u'f') return AChar - u'a' + 10;
-    if (AChar >= u'A' && AChar <= u'F') return AChar - u'A' + 10;
-    return -1;
+    if (!fw::IsWellFormedUtf16(AName)) fail();
 }
 
 } // namespace
@@ -186,7 +64,7 @@ std::optional<int32_t> TryStrToInt(std::u16string_view AText)
     const uint64_t base = hex ? 16 : 10;
     uint64_t magnitude = 0;
     for (; i < n; ++i) {
-        const int digit = HexDigit(AText[i]);
+        const int digit = fw::HexDigitValue(AText[i]);
         if (digit < 0 || static_cast<uint64_t>(digit) >= base) return std::nullopt;
         magnitude = magnitude * base + static_cast<uint64_t>(digit);
         if (magnitude > limit) return std::nullopt;
@@ -205,7 +83,10 @@ TIniDocument TIniDocument::Parse(std::string_view ABytes, TUpper AUpper)
     TIniDocument document(std::move(AUpper));
     size_t origin = 0;
     if (ABytes.size() >= 3 && ABytes.substr(0, 3) == "\xEF\xBB\xBF") origin = 3;
-    const std::u16string text = DecodeUtf8(ABytes.substr(origin), origin);
+    const std::string_view body = ABytes.substr(origin);
+    const std::optional<std::u16string> decoded = fw::Utf8ToUtf16Strict(body);
+    if (!decoded) throw EIniEncodingError(origin + fw::FindInvalidUtf8(body));
+    const std::u16string& text = *decoded;
 
     // NotFound until the first header, and inside a duplicate block.
     size_t current = NotFound;
@@ -304,10 +185,10 @@ std::string TIniDocument::Serialize() const
     std::string out = "\xEF\xBB\xBF";
     for (const TSection& section : FSections) {
         out += '[';
-        AppendUtf8(out, section.Name);
+        fw::AppendUtf8(out, section.Name);
         out += "]\r\n";
         for (const std::u16string& line : section.Lines) {
-            AppendUtf8(out, line);
+            fw::AppendUtf8(out, line);
             out += "\r\n";
         }
         out += "\r\n";

@@ -2,23 +2,17 @@
 
 #include <windows.h>
 
-#include "framework/Application.h"
+#include <optional>
+
 #include "framework/Handles.h"
+#include "framework/Locale.h"
+#include "framework/Modules.h"
 
 namespace uAutoRun {
 
 namespace {
 
 constexpr wchar_t KRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-// The executable's path, exactly as the system reports it; paths longer
-// than MAX_PATH are not supported.
-std::wstring ExecutablePath()
-{
-    wchar_t path[MAX_PATH + 1] = {};
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
-    return std::wstring(path, n);
-}
 
 // Upper case in the locale read at start-up, with the language's own rules.
 std::wstring ComparisonForm(const std::wstring& AText)
@@ -54,7 +48,7 @@ fw::TRegKey CreateRunKey()
 
 } // namespace
 
-bool IsAutoRun(const std::wstring& AName)
+bool IsAutoRun(const std::wstring& AName, size_t APathBufferUnits)
 {
     fw::TRegKey key = OpenRunKeyForReading();
     if (!key) return false;
@@ -69,19 +63,23 @@ bool IsAutoRun(const std::wstring& AName)
         return false;
     // An expandable string counts as stored: its variables are not expanded.
     text.resize(wcsnlen(text.c_str(), text.size()));
-    return ComparisonForm(text) == ComparisonForm(ExecutablePath());
+    // A path that does not fit is never registered, so nothing stored is it.
+    std::optional<std::wstring> path = fw::ModuleFileName(nullptr, APathBufferUnits);
+    return path && ComparisonForm(text) == ComparisonForm(*path);
 }
 
-bool RegisterAutoRun(const std::wstring& AName)
+bool RegisterAutoRun(const std::wstring& AName, size_t APathBufferUnits)
 {
     try {
+        // A cut path would start whatever file sits at the cut: nothing is written.
+        std::optional<std::wstring> path = fw::ModuleFileName(nullptr, APathBufferUnits);
+        if (!path) return false;
         if (fw::TRegKey key = CreateRunKey()) {
-            std::wstring path = ExecutablePath();
-            if (RegSetValueExW(key.Get(), AName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                               static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+            if (RegSetValueExW(key.Get(), AName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(path->c_str()),
+                               static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
                 return false;
         }
-        return IsAutoRun(AName);
+        return IsAutoRun(AName, APathBufferUnits);
     } catch (...) {
         return false;
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "framework/Handles.h"
+#include "framework/Text.h"
 #include "settings/IniDocument.h"
 
 namespace uIniManager {
@@ -40,19 +41,14 @@ bool DirectoryExists(const std::wstring& APath)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-[[noreturn]] void RaiseLastOSError()
-{
-    throw fw::EOSError(fw::SysErrorMessage(GetLastError()));
-}
-
 // Creates APath with every missing parent level.
 void ForceDirectories(const std::wstring& APath)
 {
     DWORD n = GetFullPathNameW(APath.c_str(), 0, nullptr, nullptr);
-    if (n == 0) RaiseLastOSError();
+    if (n == 0) fw::RaiseLastOSError();
     std::wstring full(n, L'\0');
     n = GetFullPathNameW(APath.c_str(), n, full.data(), nullptr);
-    if (n == 0) RaiseLastOSError();
+    if (n == 0) fw::RaiseLastOSError();
     full.resize(n);
     while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
 
@@ -66,14 +62,15 @@ void ForceDirectories(const std::wstring& APath)
         level.resize(slash);
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-        if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) RaiseLastOSError();
+        if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            fw::RaiseLastOSError();
 }
 
 std::u16string UpperCase(std::u16string_view AText)
 {
-    std::wstring text(AText.begin(), AText.end());
+    std::wstring text = fw::ToWide(AText);
     if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return std::u16string(text.begin(), text.end());
+    return fw::ToUtf16(text);
 }
 
 std::string ReadFileBytes(const std::wstring& APath)

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-#include "framework/Application.h"
 #include "framework/Handles.h"
+#include "framework/Locale.h"
 #include "settings/uAutoRun.h"
 
 namespace {
@@ -158,6 +158,31 @@ TEST_F(AutoRunTest, AMissingRunKeyIsNotCreatedByTheQuery)
     for (auto& [name, data] : kept)
         RegSetValueExW(RunKey().Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                        static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+// A path that does not fit the buffer would be written cut, naming whatever
+// file sits at the cut: it is never written and never matches. The test's
+// own path stands in for a long one through a buffer one unit too small.
+TEST_F(AutoRunTest, APathLongerThanTheBufferIsNeitherWrittenNorMatched)
+{
+    const size_t fits = ExePath().size() + 1;
+    RegDeleteValueW(RunKey().Get(), KName);
+    EXPECT_FALSE(RegisterAutoRun(KName, fits - 1));
+    EXPECT_EQ(Value().first, 0u) << "nothing written";
+
+    SetValue(REG_SZ, L"C:\\Other\\Tarnwick.exe");
+    EXPECT_FALSE(RegisterAutoRun(KName, fits - 1));
+    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), std::wstring(L"C:\\Other\\Tarnwick.exe")));
+
+    SetValue(REG_SZ, ExePath());
+    EXPECT_FALSE(IsAutoRun(KName, fits - 1));
+    EXPECT_TRUE(IsAutoRun(KName, fits));
+    SetValue(REG_SZ, ExePath().substr(0, fits - 2));
+    EXPECT_FALSE(IsAutoRun(KName, fits - 1)) << "the cut path is not this executable";
+
+    RegDeleteValueW(RunKey().Get(), KName);
+    EXPECT_TRUE(RegisterAutoRun(KName, fits));
+    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
 }
 
 // Run by ctest a second time under LC_ALL=tr_TR.UTF-8, where Wine starts the

@@ -9,8 +9,10 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/ExtCtrls.h"
+#include "framework/FailureBoxes.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
+#include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "framework/SyncQueue.h"
 #include "framework/Synchronize.h"
@@ -159,6 +161,50 @@ TEST(FailureBoxes, RuntimeErrorText)
 {
     EXPECT_EQ(RuntimeErrorBoxText(217, reinterpret_cast<void*>(0x140001a2bULL)),
               L"Runtime error 217 at 0000000140001A2B");
+}
+
+TEST(FailureBoxes, OSErrorsKeepTheirCodeAndAnAddressInTheRaisingModule)
+{
+    for (DWORD code : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)}) {
+        std::exception_ptr error;
+        try {
+            SetLastError(code);
+            RaiseLastOSError();
+        } catch (const EOSError& e) {
+            EXPECT_EQ(e.ErrorCode(), code);
+            EXPECT_EQ(e.Message(), SysErrorMessage(code));
+            EXPECT_FALSE(e.Message().empty());
+            error = std::current_exception();
+        }
+        ASSERT_TRUE(error);
+        // An address in the raising module, for the last-chance box, as a plain throw has.
+        HMODULE module = nullptr;
+        EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                       static_cast<LPCWSTR>(ExceptionAddress(error)), &module));
+        EXPECT_EQ(module, GetModuleHandleW(nullptr));
+    }
+    try {
+        RaiseOSError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.ErrorCode(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+        EXPECT_EQ(e.Message(), SysErrorMessage(ERROR_NOT_ENOUGH_MEMORY));
+    }
+}
+
+TEST(ModuleFileName, TheWholePathOrNothingWhenItDoesNotFit)
+{
+    const std::wstring path = ModuleFileName();
+    ASSERT_EQ(FileNameOf(path), L"tarnwick_tests.exe");
+    const size_t units = path.size() + 1; // with its NUL
+    const std::pair<size_t, bool> buffers[] = {
+        {KMaxPathUnits, true}, {units + 1, true}, {units, true}, {units - 1, false}, {1, false}, {0, false},
+    };
+    for (auto [buffer, fits] : buffers) {
+        std::optional<std::wstring> read = ModuleFileName(nullptr, buffer);
+        EXPECT_EQ(read.value_or(L"(none)"), fits ? path : L"(none)") << buffer;
+    }
+    EXPECT_EQ(FileNameOf(ModuleFileName(GetModuleHandleW(L"kernel32.dll"))), L"kernel32.dll");
 }
 
 TEST(ApplicationTitle, FileNameCutAtTheFirstDotRestInLowerCase)

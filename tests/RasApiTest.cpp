@@ -2,6 +2,7 @@
 // enumerations with their failures, and where the library is loaded from.
 #include <gtest/gtest.h>
 
+#include "framework/Modules.h"
 #include "net_vpn/RasApi.h"
 #include "tests/TestSupport.h"
 
@@ -188,9 +189,7 @@ TEST(RasApiTwoCall, AListThatGrowsBetweenTheCallsIsAskedForAgainThreeTimesAtMost
 TEST(RasApiBinding, ACopyBesideTheExecutableIsNotLoaded)
 {
     // The build puts the decoy copy next to this test executable.
-    wchar_t exe[MAX_PATH];
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring beside(exe);
+    std::wstring beside = fw::ModuleFileName();
     beside = beside.substr(0, beside.find_last_of(L'\\') + 1) + L"rasapi32.dll";
     ASSERT_NE(GetFileAttributesW(beside.c_str()), INVALID_FILE_ATTRIBUTES) << "decoy missing";
 
@@ -199,7 +198,7 @@ TEST(RasApiBinding, ACopyBesideTheExecutableIsNotLoaded)
     HMODULE loaded = GetModuleHandleW(L"rasapi32.dll");
     ASSERT_NE(loaded, nullptr);
     using TVariant = const wchar_t*(WINAPI*)();
-    auto variant = reinterpret_cast<TVariant>(reinterpret_cast<void*>(GetProcAddress(loaded, "RasSimVariant")));
+    auto variant = fw::GetProc<TVariant>(loaded, "RasSimVariant");
     ASSERT_NE(variant, nullptr) << "not the simulated service";
     EXPECT_STREQ(variant(), L"system32");
 }

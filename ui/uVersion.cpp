@@ -12,6 +12,7 @@
 #include "framework/Application.h"
 #include "framework/Com.h"
 #include "framework/Handles.h"
+#include "framework/Modules.h"
 #include "settings/uAutoRun.h"
 
 namespace uVersion {
@@ -45,22 +46,15 @@ std::unique_ptr<TLabel> MakeLabel(TDialogForm& AForm, const wchar_t* AName, cons
     return label;
 }
 
-template <typename T>
-T ProcOf(const TModuleHandle& AModule, const char* AName) noexcept
-{
-    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(AModule.Get(), AName)));
-}
-
 // The fixed part of APath's version resource. version.dll is no KnownDLL: an
 // import would be looked for beside the executable first, so it is bound from
 // the system folder for this one reading.
 std::optional<VS_FIXEDFILEINFO> FixedVersionInfo(const wchar_t* APath)
 {
-    TModuleHandle module(LoadLibraryExW(L"version.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!module) return std::nullopt;
-    auto getSize = ProcOf<decltype(&GetFileVersionInfoSizeW)>(module, "GetFileVersionInfoSizeW");
-    auto getInfo = ProcOf<decltype(&GetFileVersionInfoW)>(module, "GetFileVersionInfoW");
-    auto query = ProcOf<decltype(&VerQueryValueW)>(module, "VerQueryValueW");
+    TModuleHandle module = LoadSystemLibrary(L"version.dll");
+    auto getSize = GetProc<decltype(&GetFileVersionInfoSizeW)>(module.Get(), "GetFileVersionInfoSizeW");
+    auto getInfo = GetProc<decltype(&GetFileVersionInfoW)>(module.Get(), "GetFileVersionInfoW");
+    auto query = GetProc<decltype(&VerQueryValueW)>(module.Get(), "VerQueryValueW");
     if (!getSize || !getInfo || !query) return std::nullopt;
 
     DWORD ignored = 0;
@@ -142,9 +136,7 @@ void TfrmVersion::FormCreate(TObject*)
     int nudge = AutoRunLabelNudge(ScaleFactor());
     lblAutoRun->SetBounds(lblAutoRun->Left, lblAutoRun->Top - nudge, lblAutoRun->Width, lblAutoRun->Height);
 
-    wchar_t path[MAX_PATH + 1] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
-    std::optional<VS_FIXEDFILEINFO> info = FixedVersionInfo(path);
+    std::optional<VS_FIXEDFILEINFO> info = FixedVersionInfo(ModuleFileName().c_str());
     if (!info) return;
     wchar_t caption[64];
     std::swprintf(caption, 64, L"Version %d.%d.%d", static_cast<int>(HIWORD(info->dwProductVersionMS)),

@@ -1,4 +1,4 @@
-# Runs the ini fuzzer for SECONDS over the committed corpus. libFuzzer writes
+# Runs a fuzzer for SECONDS over the committed corpus. libFuzzer writes
 # new inputs only into its first directory, a fresh one under WORK, so the
 # committed corpus (read as the second directory) is never modified.
 foreach(var FUZZER CORPUS DICT WORK SECONDS)
@@ -18,5 +18,5 @@ execute_process(
     -print_final_stats=1
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
-  message(FATAL_ERROR "ini_fuzz failed (${result}); reproducer in ${WORK}/artifacts")
+  message(FATAL_ERROR "${FUZZER} failed (${result}); reproducer in ${WORK}/artifacts")
 endif()

@@ -428,7 +428,8 @@ std::wstring Inspect(HWND ATarget)
 {
     HMODULE hook = LoadLibraryW((ModuleFolder() + KHookDll).c_str());
     if (!hook) Fail(std::wstring(L"inspect: cannot load ") + KHookDll + L", error " + std::to_wstring(GetLastError()));
-    auto proc = reinterpret_cast<HOOKPROC>(GetProcAddress(hook, KHookProc));
+    // Through the generic function pointer type: the export is declared as a FARPROC.
+    auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(hook, KHookProc)));
     if (!proc) Fail(L"inspect: the hook DLL has no TwInspectHook");
     UINT inspect = RegisterWindowMessageW(KInspectMessage);
 

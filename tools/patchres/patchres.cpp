@@ -1,6 +1,7 @@
 // twpatchres: makes altered copies of an executable for the end-to-end tests
 // (a resource deleted or replaced), and reads the geometry of a visible window
-// and its child windows, or sends it a message, from another process.
+// and its child windows, waits until they have painted, or sends it a message,
+// from another process.
 //
 // Results go to stdout as UTF-8, one per line; failures go to stderr and end
 // with exit code 1 (2 for a usage error). Arguments that start with '/' are
@@ -342,6 +343,29 @@ void CmdRects(const TArgs& A)
     }
 }
 
+// Waits until the window and every window inside it have painted: no update
+// region is left in any. Each child paints on its own turn, possibly well
+// after its siblings are on the screen.
+void CmdPainted(const TArgs& A)
+{
+    NeedArgs(A, 2, 2);
+    DWORD timeout = NumberArg(A[1]);
+    ULONGLONG deadline = GetTickCount64() + timeout;
+    HWND wnd = WaitTarget(A[0], timeout);
+    for (;;) {
+        std::vector<HWND> windows = Windows(wnd);
+        windows.push_back(wnd);
+        auto pending = std::find_if(windows.begin(), windows.end(), [](HWND AWnd) {
+            return IsWindowVisible(AWnd) && GetUpdateRect(AWnd, nullptr, FALSE);
+        });
+        if (pending == windows.end()) return;
+        if (GetTickCount64() >= deadline)
+            Fail(L"time-out: " + ControlName(*pending) + L" in \"" + A[0] + L"\" still unpainted after " +
+                 std::to_wstring(timeout) + L" ms");
+        Sleep(KPollMs);
+    }
+}
+
 void CmdMessage(const TArgs& A, bool ASend)
 {
     NeedArgs(A, 4, 5);
@@ -456,6 +480,8 @@ void Usage()
              L"  twpatchres rects <class>[/<child class>] <timeout_ms>",
              L"      a visible window: its client area on the screen, its DPI, then each child window's",
              L"      class and rectangle relative to the client area (left top right bottom)",
+             L"  twpatchres painted <class> <timeout_ms>",
+             L"      waits until a visible window and every window inside it have painted",
              L"  twpatchres send <target> <message> <wparam> <lparam> [timeout_ms]",
              L"      sends a message (numbers in C notation) and prints the result",
              L"  twpatchres post <target> <message> <wparam> <lparam> [timeout_ms]",
@@ -484,6 +510,10 @@ int wmain(int argc, wchar_t** argv)
         }
         if (args[0] == L"rects") {
             CmdRects(TArgs(args.begin() + 1, args.end()));
+            return 0;
+        }
+        if (args[0] == L"painted") {
+            CmdPainted(TArgs(args.begin() + 1, args.end()));
             return 0;
         }
         if (args[0] == L"hit") {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "framework/Application.h"
+#include "framework/Text.h"
 #include "net_vpn/Net.VPN.Win.h"
 #include "net_vpn/RasApi.h"
 #include "settings/uIniManager.h"
@@ -201,15 +202,6 @@ TPhonebook MakePhonebook(int AVpnCount)
     return book;
 }
 
-// As the list trims a name before asking for its properties.
-std::wstring Trimmed(const std::wstring& AText)
-{
-    size_t first = 0, last = AText.size();
-    while (first < last && AText[first] <= L' ') ++first;
-    while (last > first && AText[last - 1] <= L' ') --last;
-    return AText.substr(first, last - first);
-}
-
 // ---- the bare calls ----
 
 // The service calls of each operation and nothing else: names, handles and
@@ -219,7 +211,8 @@ public:
     TBareCalls(const TVPNManager& AManager, const std::vector<fw::TMenuItem*>& AItems)
     {
         for (const RasApi::TRasEntryNameW& record : RasApi::EnumEntries())
-            FQueryNames.push_back(Trimmed(RasApi::FieldText(record.szEntryName)));
+            // Trimmed, as the list asks for an entry's properties.
+            FQueryNames.emplace_back(fw::Trim(RasApi::FieldText(record.szEntryName)));
         FEntryNames.resize(std::max<size_t>(1, FQueryNames.size()));
 
         std::vector<RasApi::TRasConnW> connections = RasApi::EnumConnections();
@@ -689,7 +682,7 @@ void Breakdown(TContext& AContext, std::unique_ptr<TVPNManager>& AManager, const
             std::vector<TVPNInfo> list;
             for (const RasApi::TRasEntryNameW& record : records) {
                 std::wstring name = RasApi::FieldText(record.szEntryName);
-                std::wstring query = Trimmed(name);
+                std::wstring query(fw::Trim(name));
                 RasApi::RASENTRYW entry{};
                 entry.dwSize = sizeof(entry);
                 Escape(&entry);
