@@ -24,6 +24,8 @@ void CopyCut(wchar_t (&ADest)[N], std::wstring_view AText, size_t AMax)
 }
 
 constexpr UINT_PTR KRetryTimer = 1;
+// The shell's small-icon size at the design DPI, when the system does not say.
+constexpr int KSmallIconSize = 16;
 
 TShiftState CurrentShift() noexcept
 {
@@ -125,7 +127,7 @@ int TTrayIcon::ShellIconSize(UINT ADpi) const
     static const auto forDpi = GetProc<TGetSystemMetricsForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
     UINT dpi = ADpi ? ADpi : WindowDpi(Handle());
     int size = forDpi ? forDpi(SM_CXSMICON, dpi) : ScaleForDpi(GetSystemMetrics(SM_CXSMICON), dpi);
-    return size > 0 ? size : 16;
+    return size > 0 ? size : ScaleForDpi(KSmallIconSize, dpi);
 }
 
 void TTrayIcon::LoadIcon(UINT ADpi)
