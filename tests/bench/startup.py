@@ -444,24 +444,28 @@ def copy_as(path, bindir, label):
 
 def paired(t, b, key):
     ratios = [x[key] / y[key] for x, y in zip(t, b) if y[key]]
+    if not ratios:
+        return "-"
     p25, p75 = quartiles(ratios)
     return f"{statistics.median(ratios):.3f} ({p25:.2f}-{p75:.2f})"
 
 
 def summary(labels, builds, results, workdir):
-    """One line per build: the paired ratios and the memory above the baseline."""
-    b = results["baseline"]
+    """One line per build: the paired ratios and the memory above the baseline, and the time to tray icon
+    against the first build's start of the same round."""
+    b, first = results["baseline"], results[labels[0]]
     print()
     print(f"{'build':<24} {'tray icon':>17} {'input idle':>17} {'CPU':>17} {'resident':>9} {'private':>8} "
-          f"{'size':>9}")
+          f"{'size':>9}  {'tray icon vs ' + labels[0]}")
     for label, path in zip(labels, builds):
         t = results[label]
         mem = [statistics.median(r[k] for r in t) - statistics.median(r[k] for r in b) for k in ("ws", "pagefile")]
         cpu = paired(t, b, "cpu_ns") if all(r.get("cpu_ns") for r in t + b) else "(not available)"
         print(f"{label:<24} {paired(t, b, 'tray_ms'):>17} {paired(t, b, 'idle_ms'):>17} {cpu:>17} "
-              f"{mem[0] / MIB:>+9.2f} {mem[1] / MIB:>+8.2f} {stripped_size(path, workdir) / MIB:>8.3f}M")
-    print("paired ratios to the baseline: median (p25-p75); resident and private: MiB above the baseline's "
-          "medians; size: stripped, MiB.")
+              f"{mem[0] / MIB:>+9.2f} {mem[1] / MIB:>+8.2f} {stripped_size(path, workdir) / MIB:>8.3f}M  "
+              f"{paired(t, first, 'tray_ms') if label != labels[0] else ''}")
+    print("paired ratios to the baseline (last column: to the first build): median (p25-p75); resident and "
+          "private: MiB above the baseline's medians; size: stripped, MiB.")
 
 
 def report(label, tarnwick, t, b, baseline, workdir, image_paths):
