@@ -8,7 +8,7 @@ idle and quiet, and reads its memory; meanwhile this script reads the same
 process's /proc status (cross-check), thread CPU times and image sizes. Prints
 medians and Tarnwick/baseline ratios; asserts nothing about time.
 
-Usage: /usr/bin/python3 tests/bench/startup.py --build DIR [--runs N]
+Usage: /usr/bin/python3 tests/bench/startup.py --build DIR [--runs N] [--exe PATH ...]
 """
 
 import argparse
@@ -338,24 +338,27 @@ def main():
     ap.add_argument("--runs", type=int, default=10, help="measured starts of each program (default: %(default)s)")
     ap.add_argument("--settle-ms", type=int, default=500,
                     help="quiet spell after input idle before memory is read (default: %(default)s)")
-    ap.add_argument("--exe", help="measure this executable instead of the build's Tarnwick.exe")
+    ap.add_argument("--exe", action="append",
+                    help="measure this build of the program instead of the build's Tarnwick.exe; repeat it to "
+                         "measure several builds in one session, interleaved, against the same baseline starts")
     ap.add_argument("--keep", action="store_true", help="keep the work directory (prefix copy, outputs)")
     args = ap.parse_args()
     if args.runs < 1:
         ap.error("--runs must be at least 1")
 
     build = Path(args.build).resolve()
-    tarnwick = Path(args.exe).resolve() if args.exe else build / "Tarnwick.exe"
+    builds = [Path(p).resolve() for p in args.exe] if args.exe else [build / "Tarnwick.exe"]
     baseline = build / "tools" / "bench" / "tw_baseline.exe"
     watcher = build / "tools" / "bench" / "tw_traywatch.exe"
     sim = build / "tools" / "rassim" / "system32" / "rasapi32.dll"
-    missing = [p for p in (tarnwick, baseline, watcher, sim) if not p.is_file()]
+    missing = [p for p in (*builds, baseline, watcher, sim) if not p.is_file()]
     if missing:
         log("missing: " + ", ".join(map(str, missing)))
         log("build them: cmake --build --preset default --target Tarnwick rassim tw_baseline tw_traywatch")
         return 2
 
     args.cpu_before = cpu_counters()
+    args.load_before = os.getloadavg()
     workdir = Path(tempfile.mkdtemp(prefix="tw-bench-"))
     # Terminal signals unwind through the finally below, so nothing is left running.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
@@ -365,8 +368,10 @@ def main():
     try:
         bindir = workdir / "bin"
         bindir.mkdir()
-        # Both programs from one directory, so file-system effects hit them alike.
-        progs = {"tarnwick": Path(shutil.copy2(tarnwick, bindir)), "baseline": Path(shutil.copy2(baseline, bindir))}
+        # Every program from one directory, so file-system effects hit them alike.
+        labels = build_labels(builds)
+        progs = {label: copy_as(path, bindir, label) for label, path in zip(labels, builds)}
+        progs["baseline"] = Path(shutil.copy2(baseline, bindir))
         watch = Path(shutil.copy2(watcher, bindir))
         scenario = workdir / "scenario.txt"
         scenario.write_text(SCENARIO)
@@ -374,32 +379,40 @@ def main():
         session.open()
         sim_env = {"RASSIM_SCENARIO": str(scenario)}
         service = session.prefix / "drive_c" / "windows" / "system32" / "rasapi32.dll"
-        images = {p: size_of_image(p) for p in (progs["tarnwick"], progs["baseline"], service)}
+        images = {p: size_of_image(p) for p in (*progs.values(), service)}
 
         # Warm-up, discarded: the first start of each pays for explorer, font and
-        # file caches. Tarnwick's also logs the service calls to prove it did its work.
-        ras_log = workdir / "rassim.log"
-        measure(session, watch, progs["tarnwick"], "warmup-tarnwick", args.settle_ms,
-                dict(sim_env, RASSIM_LOG=str(ras_log)))
+        # file caches. Each build's also logs the service calls to prove it did its work.
+        for label in labels:
+            ras_log = workdir / f"rassim-{label}.log"
+            measure(session, watch, progs[label], f"warmup-{label}", args.settle_ms,
+                    dict(sim_env, RASSIM_LOG=str(ras_log)))
+            calls = ras_log.read_text(errors="replace") if ras_log.exists() else ""
+            if "RasEnumEntriesW\tsecond\t0" not in calls or calls.count("RasGetEntryPropertiesW\trecord") < 2:
+                raise BenchError(f"{label} did not query the simulated service as expected; see {ras_log}")
         measure(session, watch, progs["baseline"], "warmup-baseline", args.settle_ms)
-        calls = ras_log.read_text(errors="replace") if ras_log.exists() else ""
-        if "RasEnumEntriesW\tsecond\t0" not in calls or calls.count("RasGetEntryPropertiesW\trecord") < 2:
-            raise BenchError(f"Tarnwick did not query the simulated service as expected; see {ras_log}")
 
-        results = {"tarnwick": [], "baseline": []}
+        names = [*labels, "baseline"]
+        results = {name: [] for name in names}
         for i in range(args.runs):
-            # Alternate which goes first, so drift and order effects fall on both.
-            order = ("tarnwick", "baseline") if i % 2 == 0 else ("baseline", "tarnwick")
-            for name in order:
-                extra = sim_env if name == "tarnwick" else None
+            # Rotate which goes first, so drift and order effects fall on all alike.
+            shift = i % len(names)
+            for name in names[shift:] + names[:shift]:
+                extra = sim_env if name != "baseline" else None
                 results[name].append(
                     measure(session, watch, progs[name], f"{i:02d}-{name}", args.settle_ms, extra, images))
-            log(f"run {i + 1}/{args.runs}: tray {results['tarnwick'][-1]['tray_ms']:.1f} / "
-                f"{results['baseline'][-1]['tray_ms']:.1f} ms")
+            log(f"run {i + 1}/{args.runs}: tray " + " / ".join(f"{results[n][-1]['tray_ms']:.1f}" for n in names)
+                + " ms")
         if session.explorer_restarted():
             log("note: the desktop's explorer restarted during the runs; figures may include its start")
-        report(args, results["tarnwick"], results["baseline"], tarnwick, baseline, workdir,
-               time.monotonic() - started, (progs["tarnwick"], progs["baseline"], service))
+        print(f"Start-up against the baseline tray program: {args.runs} interleaved runs each (after one warm-up "
+              f"each), {wine_version(workdir)}, {time.monotonic() - started:.0f} s")
+        for label, path in zip(labels, builds):
+            report(label, path, results[label], results["baseline"], baseline, workdir,
+                   (progs[label], progs["baseline"], service))
+        if len(labels) > 1:
+            summary(labels, builds, results, workdir)
+        report_machine(args)
         return 0
     except BenchError as e:
         log(f"error: {e}")
@@ -417,7 +430,45 @@ def main():
             shutil.rmtree(workdir, ignore_errors=True)
 
 
-def report(args, t, b, tarnwick, baseline, workdir, elapsed, image_paths):
+def build_labels(builds):
+    """A short unique name per build: its file name, or its folder's and file name when those clash."""
+    stems = [p.stem for p in builds]
+    labels = [s if stems.count(s) == 1 else f"{p.parent.name}-{s}" for p, s in zip(builds, stems)]
+    return [lab if labels.count(lab) == 1 else f"{lab}-{i + 1}" for i, lab in enumerate(labels)]
+
+
+def copy_as(path, bindir, label):
+    # A single build keeps its own name; several are told apart by their labels.
+    return Path(shutil.copy2(path, bindir / f"{label}{path.suffix}"))
+
+
+def paired(t, b, key):
+    ratios = [x[key] / y[key] for x, y in zip(t, b) if y[key]]
+    if not ratios:
+        return "-"
+    p25, p75 = quartiles(ratios)
+    return f"{statistics.median(ratios):.3f} ({p25:.2f}-{p75:.2f})"
+
+
+def summary(labels, builds, results, workdir):
+    """One line per build: the paired ratios and the memory above the baseline, and the time to tray icon
+    against the first build's start of the same round."""
+    b, first = results["baseline"], results[labels[0]]
+    print()
+    print(f"{'build':<24} {'tray icon':>17} {'input idle':>17} {'CPU':>17} {'resident':>9} {'private':>8} "
+          f"{'size':>9}  {'tray icon vs ' + labels[0]}")
+    for label, path in zip(labels, builds):
+        t = results[label]
+        mem = [statistics.median(r[k] for r in t) - statistics.median(r[k] for r in b) for k in ("ws", "pagefile")]
+        cpu = paired(t, b, "cpu_ns") if all(r.get("cpu_ns") for r in t + b) else "(not available)"
+        print(f"{label:<24} {paired(t, b, 'tray_ms'):>17} {paired(t, b, 'idle_ms'):>17} {cpu:>17} "
+              f"{mem[0] / MIB:>+9.2f} {mem[1] / MIB:>+8.2f} {stripped_size(path, workdir) / MIB:>8.3f}M  "
+              f"{paired(t, first, 'tray_ms') if label != labels[0] else ''}")
+    print("paired ratios to the baseline (last column: to the first build): median (p25-p75); resident and "
+          "private: MiB above the baseline's medians; size: stripped, MiB.")
+
+
+def report(label, tarnwick, t, b, baseline, workdir, image_paths):
     rows = [
         ("time to tray icon (ms)", "tray_ms", 1, 1),
         ("time to input idle (ms)", "idle_ms", 1, 1),
@@ -426,35 +477,29 @@ def report(args, t, b, tarnwick, baseline, workdir, elapsed, image_paths):
         ("  private, anonymous (MiB)", "pagefile", MIB, 2),
         ("  file-backed (MiB)", "RssFile", MIB, 2),
     ]
-    print(f"Tarnwick start-up against the baseline tray program: {args.runs} interleaved runs each "
-          f"(after one warm-up each), {wine_version(workdir)}, {elapsed:.0f} s")
-    print(f"{'':<30} {'Tarnwick median (min-max)':>26} {'baseline median (min-max)':>26} "
+    print()
+    print(f"{label}: {tarnwick}")
+    print(f"{'':<30} {label + ' median (min-max)':>26} {'baseline median (min-max)':>26} "
           f"{'ratio':>6}  paired (p25-p75)")
-    for label, key, scale, digits in rows:
+    for row, key, scale, digits in rows:
         if any(r.get(key) is None for r in t + b):
-            print(f"{label:<30} {'(not available)':>26}")
+            print(f"{row:<30} {'(not available)':>26}")
             continue
-        print(fmt_row(label, [r[key] for r in t], [r[key] for r in b], scale, digits,
+        print(fmt_row(row, [r[key] for r in t], [r[key] for r in b], scale, digits,
                       [(x[key], y[key]) for x, y in zip(t, b)]))
     size = stripped_size(tarnwick, workdir)
     bsize = stripped_size(baseline, workdir)
     how = "stripped" if shutil.which(STRIP) else f"as built ({STRIP} not found)"
-    print(f"{'Tarnwick.exe ' + how:<30} {size} bytes = {size / MIB:.2f} MiB "
+    print(f"{tarnwick.name + ' ' + how:<30} {size} bytes = {size / MIB:.2f} MiB "
           f"(as built {tarnwick.stat().st_size} bytes; tw_baseline.exe {bsize} bytes)")
-    print("ratio = median(Tarnwick) / median(baseline); paired = median (and quartiles) of the per-run ratios.")
-    busy0, steal0, total0 = args.cpu_before
-    busy1, steal1, total1 = cpu_counters()
-    span = max(total1 - total0, 1)
-    print(f"machine during the run: {100 * (busy1 - busy0) / span:.0f}% of {os.cpu_count()} CPUs busy (this run "
-          f"included), {100 * (steal1 - steal0) / span:.0f}% stolen by the host; contention widens the time "
-          f"figures, not the memory ones.")
+    print("ratio = median(program) / median(baseline); paired = median (and quartiles) of the per-run ratios.")
     t_img, b_img, service_img = image_paths
 
     def image_mib(runs, path):
         values = [r["images"][path] for r in runs if path in r.get("images", {})]
         return f"{statistics.median(values) / MIB:.2f} MiB" if values else "?"
 
-    print(f"resident images: Tarnwick.exe {image_mib(t, t_img)}, simulated rasapi32.dll {image_mib(t, service_img)} "
+    print(f"resident images: {tarnwick.name} {image_mib(t, t_img)}, simulated rasapi32.dll {image_mib(t, service_img)} "
           f"(in Tarnwick's figures; a stand-in, not shipped), tw_baseline.exe {image_mib(b, b_img)}")
     seen = [r for r in t + b if r.get("VmRSS")]
     if seen:
@@ -467,6 +512,16 @@ def report(args, t, b, tarnwick, baseline, workdir, elapsed, image_paths):
     unclean = [r for r in t + b if r["exit"] != "clean" or r["deletes"] < 1]
     if unclean:
         print(f"note: {len(unclean)} starts did not end on their own or did not remove their icon")
+
+
+def report_machine(args):
+    busy0, steal0, total0 = args.cpu_before
+    busy1, steal1, total1 = cpu_counters()
+    span = max(total1 - total0, 1)
+    load0, load1 = args.load_before[0], os.getloadavg()[0]
+    print(f"machine during the run: {100 * (busy1 - busy0) / span:.0f}% of {os.cpu_count()} CPUs busy (this run "
+          f"included), {100 * (steal1 - steal0) / span:.0f}% stolen by the host, load average {load0:.1f} at the "
+          f"start and {load1:.1f} at the end; contention widens the time figures, not the memory ones.")
 
 
 def wine_version(workdir):
