@@ -33,10 +33,6 @@ TApplication::TApplication()
 {
     CreateHandle(KAppWindowClass, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr,
                  FTitle.c_str());
-    if (FIcon) {
-        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
-        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(FIcon));
-    }
     SetSynchronizeWindow(Handle());
 }
 
@@ -80,7 +76,15 @@ void TApplication::ReleaseForm(TForm* AForm)
 
 void TApplication::BeginModal()
 {
-    if (++FModalLevel == 1 && !MainFormOnTaskBar) ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+    if (++FModalLevel != 1 || MainFormOnTaskBar) return;
+    // The window gets its icon only now: the idle program never shows it,
+    // and setting it at start costs the start time.
+    if (FIcon && !FIconSet) {
+        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(FIcon));
+        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(FIcon));
+        FIconSet = true;
+    }
+    ShowWindow(Handle(), SW_SHOWNOACTIVATE);
 }
 
 void TApplication::EndModal()

@@ -80,6 +80,7 @@ private:
 
     std::wstring FTitle;
     HICON FIcon = nullptr; // a shared resource icon: not destroyed
+    bool FIconSet = false; // handed to the window, once it is first shown
     std::vector<std::unique_ptr<TForm>> FForms;
     TForm* FMainForm = nullptr;
     bool FTerminated = false;

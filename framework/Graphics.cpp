@@ -52,9 +52,8 @@ void TPicture::LoadFromResource(const wchar_t* AName)
     std::optional<std::string_view> bytes = ResourceBytes(nullptr, AName, L"PNG");
     if (!bytes) RaiseLastOSError();
 
-    NeedCom();
     TComPtr<IWICImagingFactory> factory;
-    Check(CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(factory.Put())));
+    Check(CreateComInstance(CLSID_WICImagingFactory1, IID_PPV_ARGS(factory.Put())));
     TComPtr<IWICStream> stream;
     Check(factory->CreateStream(stream.Put()));
     // The stream only reads the resource, whatever its parameter's type says.

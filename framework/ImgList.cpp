@@ -17,24 +17,25 @@ TIconHandle LoadSizedIcon(const std::wstring& AName, int AWidth, int AHeight)
 
 void TImageList::AddResourceIcon(const wchar_t* AName)
 {
-    FIcons.push_back(LoadSizedIcon(AName, FWidth, FHeight));
+    // A missing image shows here, as the list is made, not when it is first drawn.
+    if (!FindResourceW(GetModuleHandleW(nullptr), AName, RT_GROUP_ICON)) RaiseLastOSError();
     FNames.emplace_back(AName);
-    FSized.clear();
+    for (auto& [size, icons] : FSized) icons.resize(FNames.size());
 }
 
 HICON TImageList::GetIconForSize(int AIndex, int ASize)
 {
     if (AIndex < 0 || AIndex >= Count()) return nullptr;
-    if (ASize == FWidth && ASize == FHeight) return GetIcon(AIndex);
     auto& icons = FSized[ASize];
-    if (icons.empty())
-        for (const std::wstring& name : FNames) icons.push_back(LoadSizedIcon(name, ASize, ASize));
-    return icons[static_cast<size_t>(AIndex)].Get();
+    icons.resize(FNames.size());
+    TIconHandle& icon = icons[static_cast<size_t>(AIndex)];
+    if (!icon) icon = LoadSizedIcon(FNames[static_cast<size_t>(AIndex)], ASize, ASize);
+    return icon.Get();
 }
 
-HICON TImageList::GetIcon(int AIndex) const noexcept
+HICON TImageList::GetIcon(int AIndex)
 {
-    return AIndex >= 0 && AIndex < Count() ? FIcons[static_cast<size_t>(AIndex)].Get() : nullptr;
+    return GetIconForSize(AIndex, FWidth);
 }
 
 } // namespace fw

@@ -17,12 +17,14 @@ public:
 
     int Width() const noexcept { return FWidth; }
     int Height() const noexcept { return FHeight; }
-    int Count() const noexcept { return static_cast<int>(FIcons.size()); }
+    int Count() const noexcept { return static_cast<int>(FNames.size()); }
 
-    // Appends the image of that size from the named icon group resource.
+    // Appends the named icon group resource; its images are loaded when they
+    // are first asked for, each at the size asked for.
     void AddResourceIcon(const wchar_t* AName);
-    // The image at AIndex, owned by the list; null when out of range.
-    HICON GetIcon(int AIndex) const noexcept;
+    // The image at AIndex at the list's size, owned by the list; null when
+    // out of range.
+    HICON GetIcon(int AIndex);
     // The same image drawn for ASize x ASize pixels (the resource's own
     // image of that size where it has one), loaded once and kept.
     HICON GetIconForSize(int AIndex, int ASize);
@@ -30,7 +32,7 @@ public:
 private:
     int FWidth, FHeight;
     std::vector<std::wstring> FNames;
-    std::vector<TIconHandle> FIcons;
+    // Per size, one slot per image, empty until that image is asked for.
     std::map<int, std::vector<TIconHandle>> FSized;
 };
 
