@@ -9,14 +9,15 @@ WINE_OVERRIDES="rasapi32=n;mscoree,mshtml="
 
 # What a ready prefix holds; raise it whenever wine_make_template changes, so
 # every prefix made by an older recipe is made again.
-WINE_PREFIX_VERSION=2
+WINE_PREFIX_VERSION=3
 
 # wine_prefix_ready PREFIX: whether the prefix was made completely, by this recipe.
 wine_prefix_ready() {
   [ "$(cat "$1/.tarnwick-ready" 2>/dev/null)" = "$WINE_PREFIX_VERSION" ]
 }
 
-# wine_make_template PREFIX: a fresh prefix with one shared 1000x700 virtual desktop.
+# wine_make_template PREFIX: a fresh prefix with one shared 1000x700 virtual desktop,
+# where Japanese text draws in a Japanese font.
 wine_make_template() {
   local prefix=$1
   rm -rf "$prefix"
@@ -26,6 +27,13 @@ wine_make_template() {
     'HKCU\Software\Wine\Explorer|Desktop|REG_SZ|Default'
     'HKCU\Software\Wine\Explorer\Desktops|Default|REG_SZ|1000x700'
     'HKCU\Software\Wine\WineDbg|ShowCrashDialog|REG_DWORD|0'
+    # Without Windows' fonts Wine draws its UI fonts (MS Shell Dlg, Tahoma) in DejaVu
+    # Sans, which has no Japanese: link it to IPAGothic for the glyphs it lacks, and
+    # Latin text keeps its look. Links go by face, so the bold of captions needs its
+    # own. (Calling IPAGothic "MS UI Gothic" instead would make it the stand-in for
+    # the missing Tahoma, Latin text and all, and draw every backslash as a yen sign.)
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink|DejaVu Sans|REG_MULTI_SZ|ipag.ttf,IPAGothic'
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink|DejaVu Sans Bold|REG_MULTI_SZ|ipag.ttf,IPAGothic'
   )
   local r key name type data
   for r in "${reg[@]}"; do
