@@ -618,12 +618,15 @@ class Session:
         self.click(left + ICON_SIZE // 2, top + ICON_SIZE // 2, button)
 
     def type_into_menu(self, *keys, timeout=10):
-        # Xvfb has no window manager, so keys go to the X window under the
-        # pointer. Over the taskbar they reach explorer, not the program's
-        # menu: put the pointer on the menu's frame, where it selects no item.
+        # Keys typed on the X server go wherever Wine last left the X focus; now
+        # and then, under load, a typed key reached no menu at all and the menu
+        # stayed open. Posted to the menu window they meet the menu's own loop on
+        # the program's thread, as typed keys do. The pointer rests on the menu's
+        # frame, where it selects no item.
         left, top, _, _ = self.wait_menu(timeout)
         self.pointer(left + 1, top + 1)
-        self.xdotool("key", *keys)
+        for key in keys:
+            self.driver("menu-key", key, ms(timeout), timeout=timeout + 30)
 
     # ---- failures ----
 
