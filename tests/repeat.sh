@@ -31,11 +31,13 @@ runs=$1
 shift
 
 build=$root/build
-cmake --preset default >/dev/null
-cmake --build --preset default >/dev/null
-
 logs=$build/repeat/$(date +%Y%m%d-%H%M%S)
 mkdir -p "$logs"
+if ! { cmake --preset default && cmake --build --preset default; } >"$logs/build.out" 2>&1; then
+  cat "$logs/build.out" >&2
+  exit 1
+fi
+rm -f "$logs/build.out"
 
 hogs=()
 stop_hogs() {
