@@ -328,8 +328,9 @@ class Session:
 
     def _spawn(self, args, log, death_signal, **options):
         """Starts a child that the kernel signals when we die, its output in a file of ours."""
+        options.setdefault("env", self.env)
         with open(self.tmp / log, "ab") as out:
-            return subprocess.Popen(args, env=self.env, cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
+            return subprocess.Popen(args, cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
                                     stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal), **options)
 
     def _server_listens(self):
@@ -357,10 +358,13 @@ class Session:
         base = self.tmp / "desktop"
         ready = Path(f"{base}.ready")
         ready.unlink(missing_ok=True)
+        # Wine's own error lines too: the holder is the first to ask for the desktop.
         self.holder = self._spawn([WINE, str(self.holder_exe), "--hold-desktop", "Z:" + str(base).replace("/", "\\")],
-                                  "holder.out", signal.SIGKILL)
+                                  "holder.out", signal.SIGKILL, env=dict(self.env, WINEDEBUG="err+all"))
         wait_until("the desktop and its taskbar", lambda: ready.exists() or self.holder.poll() is not None, 30, 0.05)
-        check(ready.exists(), f"the desktop holder ended with {self.holder.poll()} (see {self.tmp / 'holder.out'})")
+        if not ready.exists():
+            output = (self.tmp / "holder.out").read_text(errors="replace").strip()
+            raise TestFailure(f"the desktop did not come up: holder exit {self.holder.poll()}: {output[-3000:]}")
 
     def close(self):
         if self.holder is not None and self.holder.poll() is None:
