@@ -9,6 +9,8 @@ packages=(
   googletest
   wine wine64
   xvfb xdotool x11-utils imagemagick
+  # Wine's stand-in for the Windows UI font, and the Japanese font linked to it
+  fonts-dejavu-core fonts-ipafont-gothic
   python3
   clang libclang-rt-14-dev
 )

@@ -39,11 +39,10 @@ mkdir -p "$demo"
 say() { printf 'demo: %s\n' "$*"; }
 fail() { printf 'demo: %s\n' "$*" >&2; exit 1; }
 
-# A private copy of the build's prefix, kept between runs: copying costs seconds.
-wine_ensure_prefix "$build"
-# The copy carries the build prefix's ready mark, so a half-made or removed
-# copy is made again.
-if [ ! -f "$prefix/.tarnwick-ready" ]; then
+# A private copy of the build's clean template prefix, kept between runs: copying
+# costs seconds. A half-made or removed copy, or one made by an older recipe (before
+# Japanese text had a font, say), is made again.
+if ! wine_prefix_ready "$prefix"; then
   say "copying the build's Wine prefix to $prefix"
   wine_copy_prefix "$build" "$prefix"
 fi

@@ -48,25 +48,30 @@ def winpath(path):
 
 
 def start_xvfb(workdir):
-    """Starts Xvfb on a free display; returns (process, display)."""
-    for n in range(90, 200):
-        if os.path.exists(f"/tmp/.X{n}-lock") or os.path.exists(f"/tmp/.X11-unix/X{n}"):
-            continue
-        with open(workdir / "xvfb.log", "w") as out:
-            proc = subprocess.Popen(
-                ["Xvfb", f":{n}", "-screen", "0", "1000x700x24", "-nolisten", "tcp"],
-                stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                return proc, f":{n}"
-            if proc.poll() is not None:
-                break  # lost a race for this display number
-            time.sleep(0.05)
+    """Starts Xvfb on a display it picks itself; returns (process, display).
+
+    -displayfd: Xvfb takes the first free display and writes its number once it
+    accepts clients, so no other user of the machine can race us for it."""
+    read_end, write_end = os.pipe()
+    with open(workdir / "xvfb.log", "w") as out:
+        proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1000x700x24", "-nolisten", "tcp"],
+            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, pass_fds=(write_end,))
+    os.close(write_end)
+    number = b""
+    with os.fdopen(read_end, "rb", buffering=0) as pipe:
+        # Ends at the newline, or at end of file if Xvfb gives up.
+        while not number.endswith(b"\n"):
+            chunk = pipe.read(16)
+            if not chunk:
+                break
+            number += chunk
+    if not number.strip().isdigit():
         if proc.poll() is None:
             proc.kill()
-            proc.wait()
-    raise BenchError("no free X display")
+        proc.wait()
+        raise BenchError(f"Xvfb did not start; see {workdir / 'xvfb.log'}")
+    return proc, ":" + number.decode().strip()
 
 
 def read_proc_status(pid):
@@ -177,7 +182,7 @@ class Session:
     def open(self):
         t = time.monotonic()
         with open(self.workdir / "prefix.log", "w") as out:
-            # lib.sh makes the build's prefix once (with the simulated service) and copies it.
+            # lib.sh makes the build's clean template once and copies it, with the simulated service.
             subprocess.run(
                 ["bash", "-c", '. "$1" && wine_copy_prefix "$2" "$3"', "_", str(LIB_SH), str(self.build),
                  str(self.prefix)],

@@ -1,16 +1,24 @@
 """Shared pieces of the end-to-end tests: the real Tarnwick.exe under Wine, on Xvfb.
 
 Every test script runs one Session: its own Xvfb display, its own copy of the
-build's Wine prefix (with the simulated remote-access service installed), its
-own scenario file and call log, and its own wineserver, kept warm for the
-whole script so restarting the program between cases is cheap. The session
-takes down everything it started, also when a case fails, the script is
-interrupted or its time budget runs out.
+build's clean template prefix (with the simulated remote-access service
+installed), its own scenario file and call log, and its own wineserver and
+desktop, kept up for the whole script so restarting the program between cases
+is cheap and always meets the same shell. The session takes down everything it
+started, also when a case fails, the script is interrupted or its time budget
+runs out.
 
 Waits are on things that can be observed (a window, a pixel colour, a line in
 the service's log, a process exit), each with a deadline; the only sleeps are
 short polling intervals. Wine's output always goes to files, never to a pipe:
 its background services inherit the descriptors and would hold a pipe open.
+
+Every deadline, quiet spell and time budget here and in the scripts is
+multiplied by one factor, the environment variable TARNWICK_WAIT_SCALE (default
+1), read once below: for a machine much slower than a loaded two-core one, where
+the deadlines were measured. It is no cure for a flaky test. With a factor above
+1.2 the scripts' budgets pass ctest's limit for them: configure with
+-DTW_E2E_TIMEOUT=<seconds> as well.
 """
 
 import argparse
@@ -65,6 +73,30 @@ XDOTOOL_BUTTONS = {"left": "1", "middle": "2", "right": "3"}
 DEFAULT_SCENARIO = "entry\t2\tOffice\nentry\t2\tLab\nentry\t1\tModem\n"
 
 
+def _wait_scale():
+    text = os.environ.get("TARNWICK_WAIT_SCALE", "1")
+    try:
+        value = float(text)
+    except ValueError:
+        value = 0
+    if not 0 < value < 100:
+        raise SystemExit(f"TARNWICK_WAIT_SCALE={text!r}: not a factor between 0 and 100")
+    return value
+
+
+WAIT_SCALE = _wait_scale()
+
+
+def scaled(seconds):
+    """A deadline, quiet spell or budget in seconds, made longer by TARNWICK_WAIT_SCALE."""
+    return seconds * WAIT_SCALE
+
+
+def ms(seconds):
+    """scaled(seconds) in milliseconds, for the test tools' time-out arguments."""
+    return int(scaled(seconds) * 1000)
+
+
 class TestFailure(AssertionError):
     pass
 
@@ -79,7 +111,8 @@ def check(condition, message):
 
 
 def wait_until(what, probe, timeout, interval=0.1):
-    """Calls probe until it returns something true and returns that; fails at the deadline."""
+    """Calls probe until it returns something true and returns that; fails at the (scaled) deadline."""
+    timeout = scaled(timeout)
     deadline = time.monotonic() + timeout
     while True:
         value = probe()
@@ -188,6 +221,7 @@ class Program:
         return self.popen.poll() is None
 
     def wait_exit(self, timeout):
+        timeout = scaled(timeout)
         try:
             return self.popen.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -206,6 +240,7 @@ class Session:
         self.exe = self.build / "Tarnwick.exe"
         self.driver_exe = self.build / "twdriver.exe"
         self.sim_dll = self.build / "tools" / "rassim" / "system32" / "rasapi32.dll"
+        self.holder_exe = self.build / "tools" / "bench" / "tw_traywatch.exe"
         self.artifacts = self.build / "e2e" / name
         self.tmp = None
         self.prefix = None
@@ -213,6 +248,7 @@ class Session:
         self._guard = None
         self.xvfb = None
         self.server = None
+        self.holder = None
         self.display = None
         self.programs = []
         self.last_shot = None
@@ -233,16 +269,16 @@ class Session:
         return False
 
     def _start(self):
-        for need in (self.exe, self.driver_exe, self.sim_dll):
+        for need in (self.exe, self.driver_exe, self.sim_dll, self.holder_exe):
             if not need.is_file():
-                raise TestFailure(f"{need} is missing: build Tarnwick, twdriver and rassim first")
+                raise TestFailure(f"{need} is missing: build Tarnwick, twdriver, rassim and tw_traywatch first")
         shutil.rmtree(self.artifacts, ignore_errors=True)
         self.tmp = Path(tempfile.mkdtemp(prefix=f"tarnwick-e2e-{self.name}-"))
         self.prefix = self.tmp / "prefix"
         self._start_guard()
         self.scenario = self.tmp / "scenario.txt"
         self.log = self.tmp / "rassim.log"
-        # lib.sh makes the build's prefix once (under a lock) and installs the sim into it.
+        # lib.sh makes the build's template once (under a lock) and installs the sim into the copy.
         with open(self.tmp / "prefix-copy.log", "wb") as log:
             subprocess.run(
                 ["bash", "-c", '. "$1" && wine_copy_prefix "$2" "$3"', "copy", LIB_SH, self.build, self.prefix],
@@ -260,6 +296,7 @@ class Session:
         self.env.pop("WINESERVER", None)
         self.write_scenario(DEFAULT_SCENARIO)
         self._start_server()
+        self._hold_desktop()
 
     def _start_guard(self):
         # If this process is killed outright, the guard (in a session of its
@@ -278,7 +315,7 @@ class Session:
         os.close(write_end)
         (self.tmp / "xvfb.pid").write_text(str(self.xvfb.pid))
         number = b""
-        deadline = time.monotonic() + 20
+        deadline = time.monotonic() + scaled(20)
         with os.fdopen(read_end, "rb", buffering=0) as pipe:
             while not number.endswith(b"\n") and time.monotonic() < deadline:
                 chunk = pipe.read(16)
@@ -291,8 +328,9 @@ class Session:
 
     def _spawn(self, args, log, death_signal, **options):
         """Starts a child that the kernel signals when we die, its output in a file of ours."""
+        options.setdefault("env", self.env)
         with open(self.tmp / log, "ab") as out:
-            return subprocess.Popen(args, env=self.env, cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
+            return subprocess.Popen(args, cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
                                     stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal), **options)
 
     def _server_listens(self):
@@ -312,7 +350,26 @@ class Session:
         wait_until("the wineserver", lambda: self._server_listens() or self.server.poll() is not None, 20, 0.02)
         check(self.server.poll() is None, f"wineserver ended at once (see {self.tmp / 'wineserver.log'})")
 
+    def _hold_desktop(self):
+        # Wine closes a desktop, and its explorer with the taskbar, a second after
+        # its last program has gone; a program started around then races the old
+        # explorer's end and the new one's start. A hidden window of another process
+        # keeps the desktop and its explorer from the first case to the last.
+        base = self.tmp / "desktop"
+        ready = Path(f"{base}.ready")
+        ready.unlink(missing_ok=True)
+        # Wine's own error lines too: the holder is the first to ask for the desktop.
+        self.holder = self._spawn([WINE, str(self.holder_exe), "--hold-desktop", "Z:" + str(base).replace("/", "\\")],
+                                  "holder.out", signal.SIGKILL, env=dict(self.env, WINEDEBUG="err+all"))
+        wait_until("the desktop and its taskbar", lambda: ready.exists() or self.holder.poll() is not None, 30, 0.05)
+        if not ready.exists():
+            output = (self.tmp / "holder.out").read_text(errors="replace").strip()
+            raise TestFailure(f"the desktop did not come up: holder exit {self.holder.poll()}: {output[-3000:]}")
+
     def close(self):
+        if self.holder is not None and self.holder.poll() is None:
+            self.holder.kill()
+            self.holder.wait()
         for program in self.programs:
             try:
                 program.kill()
@@ -368,14 +425,15 @@ class Session:
         """Ends everything in the prefix and starts a fresh wineserver, for settings
         that Wine's processes read once and share (LogPixels among them)."""
         stop_prefix(self.prefix)
-        self.server.wait(timeout=20)
+        self.server.wait(timeout=scaled(20))
         self._start_server()
+        self._hold_desktop()
 
     def wine(self, *args, timeout=60):
         """Runs a Windows program of the prefix (taskkill, reg) to its end; returns its exit code."""
         with open(self.tmp / "wine.out", "ab") as out:
             return subprocess.run([WINE, *map(str, args)], env=self.env, cwd=self.tmp, stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=subprocess.STDOUT, timeout=timeout,
+                                  stdout=out, stderr=subprocess.STDOUT, timeout=scaled(timeout),
                                   preexec_fn=_die_with_us(signal.SIGKILL)).returncode
 
     def reset(self):
@@ -415,7 +473,7 @@ class Session:
         out, err = self.tmp / "driver.out", self.tmp / "driver.err"
         with open(out, "wb") as o, open(err, "wb") as e:
             result = subprocess.run([WINE, str(self.driver_exe), *map(str, args)], env=self.env, cwd=self.tmp,
-                                    stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=timeout,
+                                    stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=scaled(timeout),
                                     preexec_fn=_die_with_us(signal.SIGKILL))
         text = out.read_bytes().decode("utf-8")
         if check_result and result.returncode != 0:
@@ -424,10 +482,10 @@ class Session:
         return result.returncode, text
 
     def wait_window(self, window_class, timeout):
-        return self.driver("wait-window", window_class, int(timeout * 1000), timeout=timeout + 30)[1].strip()
+        return self.driver("wait-window", window_class, ms(timeout), timeout=timeout + 30)[1].strip()
 
     def wait_no_window(self, window_class, timeout):
-        self.driver("wait-no-window", window_class, int(timeout * 1000), timeout=timeout + 30)
+        self.driver("wait-no-window", window_class, ms(timeout), timeout=timeout + 30)
 
     def count_windows(self, window_class, visible_only=False):
         args = ["count", window_class] + (["visible"] if visible_only else [])
@@ -435,40 +493,40 @@ class Session:
 
     def wait_menu(self, timeout):
         """Waits for the open popup menu; returns its rectangle (left, top, right, bottom)."""
-        rect = self.driver("wait-menu", int(timeout * 1000), timeout=timeout + 30)[1].split()
+        rect = self.driver("wait-menu", ms(timeout), timeout=timeout + 30)[1].split()
         return tuple(int(v) for v in rect)
 
     def wait_no_menu(self, timeout):
-        self.driver("wait-no-menu", int(timeout * 1000), timeout=timeout + 30)
+        self.driver("wait-no-menu", ms(timeout), timeout=timeout + 30)
 
     def menu_shows_within(self, timeout):
-        code, _ = self.driver("wait-menu", int(timeout * 1000), check_result=False, timeout=timeout + 30)
+        code, _ = self.driver("wait-menu", ms(timeout), check_result=False, timeout=timeout + 30)
         return code == 0
 
     def menu_items(self, timeout=10):
         """The open popup menu's items (MenuItem), read inside the program by twmenuhook.dll."""
         items = []
-        for line in self.driver("menu-items", int(timeout * 1000), timeout=timeout + 30)[1].splitlines():
+        for line in self.driver("menu-items", ms(timeout), timeout=timeout + 30)[1].splitlines():
             _, kind, state, text, _ = line.split("\t")
             state = state.split(",")
             items.append(MenuItem(unescape(text), "separator" in kind.split(","), "checked" in state, "disabled" in state))
         return items
 
     def watch_balloons(self, timeout=10):
-        """Records the shell's balloon titles and icons from now on. The desktop's shell
-        restarts when its last program has gone: call again after each start."""
-        self.driver("watch-balloons", int(timeout * 1000), timeout=timeout + 30)
+        """Records the shell's balloon titles and icons from now on, until the next
+        restart_server()."""
+        self.driver("watch-balloons", ms(timeout), timeout=timeout + 30)
 
     def wait_balloon(self, text, timeout):
         """Waits for a balloon showing `text`; returns (icon, title). Icon: "1" info,
         "2" warning, "3" error; "?" and an empty title when watch_balloons did not see it."""
-        line = self.driver("balloon", int(timeout * 1000), text, timeout=timeout + 30)[1].rstrip("\n")
+        line = self.driver("balloon", ms(timeout), text, timeout=timeout + 30)[1].rstrip("\n")
         icon, title, _ = line.split("\t")
         return icon, unescape(title)
 
     def no_balloon(self, seconds):
         """Fails as soon as any balloon shows within `seconds`."""
-        self.driver("no-balloon", int(seconds * 1000), timeout=seconds + 30)
+        self.driver("no-balloon", ms(seconds), timeout=seconds + 30)
 
     def patchres(self, *args):
         """Runs twpatchres (copies with patched resources, window probes); returns its output."""
@@ -477,7 +535,7 @@ class Session:
         out, err = self.tmp / "patchres.out", self.tmp / "patchres.err"
         with open(out, "wb") as o, open(err, "wb") as e:
             code = subprocess.run([WINE, str(tool), *map(str, args)], env=self.env, cwd=self.tmp,
-                                  stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=60).returncode
+                                  stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=scaled(60)).returncode
         if code != 0:
             raise TestFailure(f"twpatchres {' '.join(map(str, args))}: exit {code}: {err.read_text().strip()}")
         return out.read_text(encoding="utf-8")
@@ -545,14 +603,14 @@ class Session:
 
     def xdotool(self, *args):
         subprocess.run([XDOTOOL, *map(str, args)], check=True, env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=scaled(30))
 
     def pointer(self, x, y):
         self.xdotool("mousemove", x, y)
 
     def pointer_position(self):
         out = subprocess.run([XDOTOOL, "getmouselocation", "--shell"], check=True, env=self.env,
-                             stdin=subprocess.DEVNULL, capture_output=True, timeout=30).stdout.decode()
+                             stdin=subprocess.DEVNULL, capture_output=True, timeout=scaled(30)).stdout.decode()
         values = dict(line.split("=", 1) for line in out.split())
         return int(values["X"]), int(values["Y"])
 
@@ -564,12 +622,15 @@ class Session:
         self.click(left + ICON_SIZE // 2, top + ICON_SIZE // 2, button)
 
     def type_into_menu(self, *keys, timeout=10):
-        # Xvfb has no window manager, so keys go to the X window under the
-        # pointer. Over the taskbar they reach explorer, not the program's
-        # menu: put the pointer on the menu's frame, where it selects no item.
+        # Keys typed on the X server go wherever Wine last left the X focus; now
+        # and then, under load, a typed key reached no menu at all and the menu
+        # stayed open. Posted to the menu window they meet the menu's own loop on
+        # the program's thread, as typed keys do. The pointer rests on the menu's
+        # frame, where it selects no item.
         left, top, _, _ = self.wait_menu(timeout)
         self.pointer(left + 1, top + 1)
-        self.xdotool("key", *keys)
+        for key in keys:
+            self.driver("menu-key", key, ms(timeout), timeout=timeout + 30)
 
     # ---- failures ----
 
@@ -610,7 +671,7 @@ def run(name, cases, budget=150):
         signal.signal(sig, _on_signal)
     # Ends (and cleans up) before ctest's own time-out would kill us outright.
     signal.signal(signal.SIGALRM, _on_alarm)
-    signal.alarm(args.budget)
+    signal.alarm(int(scaled(args.budget)))
 
     selected = [(n, f) for n, f in cases if not args.only or args.only in n]
     passed = failed = 0
@@ -635,7 +696,7 @@ def run(name, cases, budget=150):
                     print(f"ok   {case} ({time.monotonic() - t0:.1f} s)", flush=True)
     except BudgetExceeded as error:
         failed += 1
-        print(f"FAIL {error} ({args.budget} s)", flush=True)
+        print(f"FAIL {error} ({scaled(args.budget):g} s)", flush=True)
     finally:
         signal.alarm(0)
     print(f"{name}: {time.monotonic() - began:.1f} s in all", flush=True)

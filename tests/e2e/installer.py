@@ -17,7 +17,7 @@ import zipfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TRAY_CLASS, WINE, check, wait_until
+from harness import TRAY_CLASS, WINE, check, scaled, wait_until
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -53,7 +53,7 @@ def packages(s):
     out = s.tmp / "packages"
     with open(s.tmp / "cpack.log", "wb") as log:
         code = subprocess.run(["cpack", "--config", str(config), "-B", str(out)], cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=log, stderr=subprocess.STDOUT, timeout=120).returncode
+                              stdout=log, stderr=subprocess.STDOUT, timeout=scaled(120)).returncode
     check(code == 0, f"cpack: exit code {code}: {(s.tmp / 'cpack.log').read_text(errors='replace')[-2000:]}")
     version = re.search(r'^set\(CPACK_PACKAGE_VERSION "([^"]+)"\)', config.read_text(), re.M).group(1)
     setup = out / f"Tarnwick-{version}-win64-setup.exe"
@@ -83,7 +83,7 @@ def reg_value(s, key, name):
     out = s.tmp / "reg.out"
     with open(out, "wb") as o:
         code = subprocess.run([WINE, "reg", "query", key, "/v", name], env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=o, stderr=subprocess.STDOUT, timeout=30).returncode
+                              stdout=o, stderr=subprocess.STDOUT, timeout=scaled(30)).returncode
     if code != 0:
         return None
     for line in out.read_text(encoding="utf-8", errors="replace").splitlines():
@@ -171,7 +171,8 @@ def upgrade_while_running_then_uninstall(s):
     check(code == 0, f"the silent uninstall: exit code {code}")
     code = program.wait_exit(10)
     check(code == 0, f"the running Tarnwick ended with {code}, not 0")
-    check(not unix_path(s, INSTALL_DIR).exists(), "the programs folder is still there")
+    folder = unix_path(s, INSTALL_DIR)
+    check(not folder.exists(), f"left in the programs folder: {sorted(os.listdir(folder)) if folder.exists() else ''}")
     check(not key_exists(s, UNINSTALL_KEY), "the uninstall entry is still there")
     got = reg_value(s, RUN_KEY, "Tarnwick")
     check(got == other, f"another copy's Run value became {got!r}")

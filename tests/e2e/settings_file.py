@@ -9,7 +9,7 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TRAY_CLASS, check, unescape, wait_until
+from harness import TRAY_CLASS, check, ms, scaled, unescape, wait_until
 
 FIRST_RUN_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=1\r\n\r\n"
 NOTIFICATIONS_OFF_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=0\r\n\r\n"
@@ -19,7 +19,7 @@ THEME_WINDOW = (0x1F, 0x26, 0x30)
 THEME_BUTTON_FACE = (0x2C, 0x35, 0x42)
 BOX_S = 10
 # Far beyond the case; "release" ends the hold early.
-HOLD_MAX_MS = 60000
+HOLD_MAX_S = 60
 # The dial runs past the moment the exit's box appears.
 DIAL_MS = 4000
 # A worker that ran into freed memory ends the process within milliseconds.
@@ -41,7 +41,7 @@ def settings_windows_path(s):
 
 def box(s):
     """The visible dialog's title and message text."""
-    lines = s.driver("boxes", BOX_S * 1000, timeout=BOX_S + 30)[1].splitlines()
+    lines = s.driver("boxes", ms(BOX_S), timeout=BOX_S + 30)[1].splitlines()
     check(len(lines) >= 2, f"a box without a message: {lines}")
     return unescape(lines[0]), unescape(lines[1])
 
@@ -92,7 +92,7 @@ def utf16_file_stops_the_start(s):
     check(re.fullmatch(r"Runtime error 217 at [0-9A-F]{16}", text), f"box text {text!r}")
     check(s.count_windows(TRAY_CLASS) == 0, "the tray icon's window exists")
     check(s.tray_state() is None, "an icon sits in the tray")
-    s.driver("click", "OK", 5000)
+    s.driver("click", "OK", ms(5))
     code = program.wait_exit(10)
     check(code == 217, f"exit code {code}, not 217")
     check((folder / "Tarnwick.ini").read_bytes() == content, "the settings file was changed")
@@ -106,7 +106,7 @@ def save_while_held_fails_then_succeeds(s):
     path = settings_windows_path(s)
     program = s.start_ready()
 
-    holder, held = s.driver_background("hold", path, HOLD_MAX_MS)
+    holder, held = s.driver_background("hold", path, ms(HOLD_MAX_S))
     wait_until("the hold", lambda: "held" in held.read_text() or holder.poll() is not None, 10)
     check(holder.poll() is None, f"hold ended: {held.read_text()!r}")
     s.click_tray("left")
@@ -124,8 +124,8 @@ def save_while_held_fails_then_succeeds(s):
     background, _ = colours.most_common(1)[0]
     check(background == THEME_WINDOW, f"the box's background is {background}, not the theme's {THEME_WINDOW}")
     check(colours[THEME_BUTTON_FACE] > 200, f"the box's button is not in the theme ({colours[THEME_BUTTON_FACE]} px)")
-    s.driver("click", "OK", 5000)
-    s.driver("wait-no-box", 5000)
+    s.driver("click", "OK", ms(5))
+    s.driver("wait-no-box", ms(5))
     check(program.running(), "the program ended after the box")
     check(settings.read_bytes() == FIRST_RUN_BYTES, "the held file was changed")
 
@@ -157,7 +157,7 @@ def exit_during_a_dial_whose_save_fails(s):
     s.type_into_menu("Down", "Return")
     s.wait_log("the dial", lambda f: f[:2] == ["RasDialW-begin", "Office"], 10, mark)
 
-    holder, held = s.driver_background("hold", settings_windows_path(s), HOLD_MAX_MS)
+    holder, held = s.driver_background("hold", settings_windows_path(s), ms(HOLD_MAX_S))
     wait_until("the hold", lambda: "held" in held.read_text() or holder.poll() is not None, 10)
     check(holder.poll() is None, f"hold ended: {held.read_text()!r}")
     s.click_tray("left")
@@ -166,13 +166,13 @@ def exit_during_a_dial_whose_save_fails(s):
     check(title == "アプリケーションエラー", f"box title {title!r}")
     s.wait_log("the dial's end", lambda f: f == ["RasDialW", "Office", "0"], DIAL_MS / 1000 + 10, mark)
     # A worker that touched what the exit freed would end the process at once.
-    quiet_until = time.monotonic() + CRASH_QUIET_S
+    quiet_until = time.monotonic() + scaled(CRASH_QUIET_S)
     while time.monotonic() < quiet_until:
         check(program.running(), f"the program ended with {program.popen.returncode} when the dial returned")
         time.sleep(0.1)
     title, _ = box(s)
     check(title == "アプリケーションエラー", "the last-chance box went away by itself")
-    s.driver("click", "OK", 5000)
+    s.driver("click", "OK", ms(5))
     code = program.wait_exit(10)
     check(code == 1, f"exit code {code}, not 1")
     s.driver("release")

@@ -13,7 +13,7 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import POLL_INTERVAL_S, SOURCE, TRAY_CLASS, check
+from harness import POLL_INTERVAL_S, SOURCE, TRAY_CLASS, check, ms, scaled
 
 GLOW = (SOURCE / "resources" / "Glow.twstyle").read_text(encoding="utf-8")
 NOT_FOUND_TEXT = "スタイル 'Glow' が見つかりません"
@@ -59,7 +59,7 @@ def glow_with(old, new):
 
 def box(s, timeout=15):
     """The visible dialog's title, its message text and its controls (class, text)."""
-    lines = s.driver("boxes", int(timeout * 1000), timeout=timeout + 30)[1].splitlines()
+    lines = s.driver("boxes", ms(timeout), timeout=timeout + 30)[1].splitlines()
     controls = []
     for line in s.driver("children", BOX_CLASS)[1].splitlines():
         fields = line.split("\t")
@@ -115,7 +115,7 @@ def not_found_then_unthemed(stem, style_text):
         buttons = [t.replace("&", "") for c, t in controls if c == "Button"]
         check(buttons == ["Close"], f"the box's buttons are {buttons}, not a single Close")
         # Wine's error icon is a red disc with a white cross; nothing else in the box is red.
-        client = patchres(s, "rects", BOX_CLASS, 5000).split()[1:5]
+        client = patchres(s, "rects", BOX_CLASS, ms(5)).split()[1:5]
         left, top, right, bottom = map(int, client)
         # The icon is a window of its own, which may paint after the rest of the box.
         patchres(s, "painted", BOX_CLASS, 5000)
@@ -125,8 +125,8 @@ def not_found_then_unthemed(stem, style_text):
         check(red >= 100, f"no error icon in the box ({red} red pixels)")
         check(s.count_windows(TRAY_CLASS) == 0, "the tray icon came before the box was closed")
 
-        s.driver("click", "Close", 5000)
-        s.driver("wait-no-box", 10000)
+        s.driver("click", "Close", ms(5))
+        s.driver("wait-no-box", ms(10))
         s.wait_window(TRAY_CLASS, 10)
         s.wait_tray("disconnected", 10)
         colour, counts = menu_colours(s, f"menu-{stem}")
@@ -151,7 +151,7 @@ def damaged_is_fatal(stem, style_text):
         check(buttons == ["OK"], f"the box's buttons are {buttons}, not a single OK")
         check(s.count_windows(TRAY_CLASS) == 0, "a tray icon window exists")
         check(s.tray_state(0, keep(s, s.screenshot("box"), f"box-{stem}")) is None, "a tray icon is drawn")
-        s.driver("click", "OK", 5000)
+        s.driver("click", "OK", ms(5))
         code = program.wait_exit(10)
         check(code == 1, f"exit code {code}, not 1")
         check(s.tray_state(0) is None, "a tray icon is drawn after the exit")
@@ -175,7 +175,7 @@ def missing_service_functions(s):
         check(items and items[0].text == "(none)" and items[0].disabled,
               f"the menu does not start with a disabled (none): {items[:2]}")
         # Two of the program's connection polls pass with nothing to ask.
-        deadline = time.monotonic() + 2 * POLL_INTERVAL_S + 1
+        deadline = time.monotonic() + scaled(2 * POLL_INTERVAL_S + 1)
         while time.monotonic() < deadline:
             check(program.running(), "the program ended without the service's functions")
             time.sleep(0.5)

@@ -5,7 +5,7 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import check
+from harness import check, ms
 
 # A menu shows some 0.1-0.3 s after a click here; this long without one means none is coming.
 NO_MENU_QUIET_S = 2.0
@@ -43,7 +43,7 @@ def middle_button_opens_nothing(s):
 CASES = [
     ("a left click opens the menu", menu_opens_by(lambda s: s.click_tray("left"))),
     ("a right click opens the menu", menu_opens_by(lambda s: s.click_tray("right"))),
-    ("a posted left-button callback opens the menu", menu_opens_by(lambda s: s.driver("tray", "left", 10000))),
+    ("a posted left-button callback opens the menu", menu_opens_by(lambda s: s.driver("tray", "left", ms(10)))),
     ("the middle button opens nothing", middle_button_opens_nothing),
 ]
 

@@ -15,7 +15,7 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TestFailure, check, wait_until
+from harness import TestFailure, check, ms, scaled, wait_until
 
 DIALOG = "TfrmVersion"
 # The system's controls, as the tools name them.
@@ -77,7 +77,7 @@ def reg(s, *args):
     out = s.tmp / "reg.out"
     with open(out, "wb") as o:
         code = subprocess.run([harness.WINE, "reg", *map(str, args)], env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=o, stderr=subprocess.STDOUT, timeout=60).returncode
+                              stdout=o, stderr=subprocess.STDOUT, timeout=scaled(60)).returncode
     return code, out.read_bytes().decode("utf-8", "replace")
 
 
@@ -128,7 +128,7 @@ class Dialog:
     """The open version dialog: its client area on the screen and its child windows."""
 
     def __init__(self, s, timeout=10):
-        lines = patchres(s, "rects", DIALOG, int(timeout * 1000)).splitlines()
+        lines = patchres(s, "rects", DIALOG, ms(timeout)).splitlines()
         fields = {}
         self.children = {}
         for line in lines:
@@ -165,7 +165,7 @@ def toggle_check_box(s, now):
 
 
 def wait_closed(s):
-    s.driver("wait-no-box", 10000, DIALOG)
+    s.driver("wait-no-box", ms(10), DIALOG)
 
 
 # ---- the screen ----
@@ -309,7 +309,7 @@ def layout_at(dpi):
 
         check(not problems, "; ".join(problems))
         check(version_ink(s, dialog, picture) == VERSION_TEXT, "the version label does not show the version")
-        s.driver("click", "&Close", 5000, DIALOG)
+        s.driver("click", "&Close", ms(5), DIALOG)
         wait_closed(s)
         check(program.running(), "closing the dialog ended the program")
     return case
@@ -325,7 +325,7 @@ def close_by_button(s, dialog):
 
 
 def close_by_close_box(s, dialog):
-    x, y = patchres(s, "hit", DIALOG, HTCLOSE, 5000).split()[:2]
+    x, y = patchres(s, "hit", DIALOG, HTCLOSE, ms(5)).split()[:2]
     s.click(int(x), int(y))
 
 
@@ -372,10 +372,10 @@ def wrong_value_type(s):
     program = s.start_ready()
     s.click_tray("left")
     s.type_into_menu("v")
-    lines = s.driver("boxes", 10000)[1].splitlines()
+    lines = s.driver("boxes", ms(10))[1].splitlines()
     check(lines[:2] == ["Tarnwick", "'Tarnwick' のデータ型が不正です."], f"the box shows {lines[:2]}")
     check(s.count_windows(DIALOG, visible_only=True) == 0, "the dialog shows before the box is closed")
-    s.driver("click", "OK", 5000)
+    s.driver("click", "OK", ms(5))
     dialog = Dialog(s)
     s.pointer(*dialog.screen(muldiv(600, dialog.dpi), muldiv(240, dialog.dpi)))
     picture = dialog_picture(s, dialog, "dialog-wrong-value-type")
@@ -395,7 +395,7 @@ def no_version_resource(s):
     program, dialog = open_dialog(s, exe=exe)
     picture = dialog_picture(s, dialog, "dialog-no-version-resource")
     check(version_ink(s, dialog, picture) == NO_VERSION_TEXT, "the version label does not show lblVersion")
-    s.driver("click", "&Close", 5000, DIALOG)
+    s.driver("click", "&Close", ms(5), DIALOG)
     wait_closed(s)
     check(program.running(), "the program ended")
 

@@ -251,12 +251,18 @@ int HoldDesktop(const std::wstring& ABase)
     // Any hidden top-level window makes this process a user of the desktop.
     fw::TWindowHandle window(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                              GetModuleHandleW(nullptr), nullptr));
-    if (!window) return 1;
+    if (!window) {
+        Print("traywatch error=create-window gle=%lu\n", GetLastError());
+        return 1;
+    }
     if (!Pump(nullptr, Now() + Ticks(30000), [] { return FindWindowW(KTrayClass, nullptr) != nullptr; })) {
         Print("traywatch error=no-explorer-tray\n");
         return 1;
     }
-    if (!MakeFile(ABase + L".ready")) return 1;
+    if (!MakeFile(ABase + L".ready")) {
+        Print("traywatch error=ready-file gle=%lu\n", GetLastError());
+        return 1;
+    }
     const std::wstring go = ABase + L".go";
     Pump(nullptr, deadline, [&] { return FileExists(go); });
     return 0;

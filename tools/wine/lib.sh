@@ -7,24 +7,43 @@ WINESERVER_BIN=/usr/lib/wine/wineserver
 # wineboot never stops to offer engines nobody here needs.
 WINE_OVERRIDES="rasapi32=n;mscoree,mshtml="
 
-# wine_make_prefix PREFIX: a fresh prefix with one shared 1000x700 virtual desktop.
-wine_make_prefix() {
+# What a ready prefix holds; raise it whenever wine_make_template changes, so
+# every prefix made by an older recipe is made again.
+WINE_PREFIX_VERSION=3
+
+# wine_prefix_ready PREFIX: whether the prefix was made completely, by this recipe.
+wine_prefix_ready() {
+  [ "$(cat "$1/.tarnwick-ready" 2>/dev/null)" = "$WINE_PREFIX_VERSION" ]
+}
+
+# wine_make_template PREFIX: a fresh prefix with one shared 1000x700 virtual desktop,
+# where Japanese text draws in a Japanese font.
+wine_make_template() {
   local prefix=$1
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE_BIN" wineboot -i >/dev/null 2>&1
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE_BIN" wineboot -i >/dev/null 2>&1 || return
   local reg=(
     'HKCU\Software\Wine\Explorer|Desktop|REG_SZ|Default'
     'HKCU\Software\Wine\Explorer\Desktops|Default|REG_SZ|1000x700'
     'HKCU\Software\Wine\WineDbg|ShowCrashDialog|REG_DWORD|0'
+    # Without Windows' fonts Wine draws its UI fonts (MS Shell Dlg, Tahoma) in DejaVu
+    # Sans, which has no Japanese: link it to IPAGothic for the glyphs it lacks, and
+    # Latin text keeps its look. Links go by face, so the bold of captions needs its
+    # own. (Calling IPAGothic "MS UI Gothic" instead would make it the stand-in for
+    # the missing Tahoma, Latin text and all, and draw every backslash as a yen sign.)
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink|DejaVu Sans|REG_MULTI_SZ|ipag.ttf,IPAGothic'
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink|DejaVu Sans Bold|REG_MULTI_SZ|ipag.ttf,IPAGothic'
   )
   local r key name type data
   for r in "${reg[@]}"; do
     IFS='|' read -r key name type data <<<"$r"
-    WINEPREFIX=$prefix WINEDEBUG=-all "$WINE_BIN" reg add "$key" /v "$name" /t "$type" /d "$data" /f >/dev/null 2>&1
+    WINEPREFIX=$prefix WINEDEBUG=-all "$WINE_BIN" reg add "$key" /v "$name" /t "$type" /d "$data" /f >/dev/null 2>&1 ||
+      return
   done
-  WINEPREFIX=$prefix "$WINESERVER_BIN" -w
-  touch "$prefix/.tarnwick-ready"
+  # Everything written to disk before anyone copies it; nothing runs in it again.
+  WINEPREFIX=$prefix "$WINESERVER_BIN" -w || return
+  echo "$WINE_PREFIX_VERSION" >"$prefix/.tarnwick-ready"
 }
 
 # wine_install_sim PREFIX DLL: put the simulated service into system32, keeping Wine's own aside.
@@ -37,39 +56,85 @@ wine_install_sim() {
   cmp -s "$dll" "$sys32/rasapi32.dll" || cp "$dll" "$sys32/rasapi32.dll"
 }
 
-# wine_ensure_prefix BUILD: the build's own prefix, made once, sim up to date.
+# wine_template BUILD: where the build's template prefix is. It is made once and
+# never run in: every prefix of the build is a copy of it, so none inherits the
+# settings files, registry values or server state that another one's tests left.
+wine_template() {
+  printf '%s\n' "$1/wine/template"
+}
+
+# wine_ensure_template BUILD: makes the template unless it is ready. Needs the build's lock.
+wine_ensure_template() {
+  local template
+  template=$(wine_template "$1")
+  wine_prefix_ready "$template" || wine_make_template "$template"
+}
+
+# wine_copy_template BUILD DEST: DEST becomes a fresh copy of the ready template, with
+# the simulated service installed. Needs the build's lock, shared at least.
+wine_copy_template() {
+  rm -rf "$2"
+  mkdir -p "$(dirname "$2")"
+  # The ready mark goes last, so a copy cut short is never taken for a ready one.
+  cp -a --reflink=auto "$(wine_template "$1")" "$2" || return
+  rm -f "$2/.tarnwick-ready"
+  wine_install_sim "$2" "$1/tools/rassim/system32/rasapi32.dll" || return
+  echo "$WINE_PREFIX_VERSION" >"$2/.tarnwick-ready"
+}
+
+# wine_ensure_prefix BUILD: the build's prefix for the unit tests, a copy of the
+# template made once (again when the recipe changed), the sim up to date.
 wine_ensure_prefix() {
-  local build=$1 prefix=$1/wine/prefix
-  mkdir -p "$build/wine"
+  local build prefix
+  build=$(realpath -m "$1")
+  prefix=$build/wine/prefix
+  mkdir -p "$build/wine" || return
   (
-    flock 9
-    [ -f "$prefix/.tarnwick-ready" ] || wine_make_prefix "$prefix"
-    wine_install_sim "$prefix" "$build/tools/rassim/system32/rasapi32.dll"
+    flock 9 || exit
+    if wine_prefix_ready "$prefix"; then
+      wine_install_sim "$prefix" "$build/tools/rassim/system32/rasapi32.dll"
+    else
+      # A prefix of the older recipe may still have its server running.
+      WINEPREFIX=$prefix "$WINESERVER_BIN" -k >/dev/null 2>&1 || true
+      wine_ensure_template "$build" && wine_copy_template "$build" "$prefix"
+    fi
   ) 9>"$build/wine/.lock"
 }
 
-# wine_copy_prefix BUILD DEST: a private copy of the build's prefix for one test.
+# wine_copy_prefix BUILD DEST: a private copy of the template for one test or the demo.
 wine_copy_prefix() {
-  wine_ensure_prefix "$1"
-  rm -rf "$2"
-  mkdir -p "$(dirname "$2")"
-  cp -a "$1/wine/prefix" "$2"
+  local build dest
+  build=$(realpath -m "$1")
+  dest=$(realpath -m "$2")
+  mkdir -p "$build/wine" || return
+  (
+    flock 9 && wine_ensure_template "$build" || exit
+    # Copies may run side by side; only the making of the template may not.
+    flock -s 9 && wine_copy_template "$build" "$dest"
+  ) 9>"$build/wine/.lock"
 }
 
-# xvfb_start [WxH]: starts Xvfb on a free display; sets XVFB_PID and DISPLAY.
+# xvfb_start [WxH]: starts Xvfb on a display it picks itself (-displayfd: no race with
+# other users of the machine); sets XVFB_PID and DISPLAY.
 xvfb_start() {
-  local size=${1:-1000x700} n
-  for n in $(seq 90 199); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    local i
-    for i in $(seq 1 100); do
-      if [ -e "/tmp/.X11-unix/X$n" ]; then export DISPLAY=":$n"; return 0; fi
-      kill -0 "$XVFB_PID" 2>/dev/null || break
-      sleep 0.05
-    done
+  local size=${1:-1000x700} number i
+  number=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  # It writes the number once it accepts clients; 20 s, as the end-to-end harness allows,
+  # is far beyond a start on a loaded machine. The loop ends at once if Xvfb dies.
+  for i in $(seq 1 400); do
+    if [ "$(wc -l <"$number")" -ge 1 ]; then
+      DISPLAY=":$(head -n 1 "$number")"
+      export DISPLAY
+      rm -f "$number"
+      return 0
+    fi
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    sleep 0.05
   done
-  echo "xvfb_start: no free display" >&2
+  rm -f "$number"
+  kill "$XVFB_PID" 2>/dev/null || true
+  echo "xvfb_start: Xvfb did not start" >&2
   return 1
 }
