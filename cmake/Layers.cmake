@@ -18,7 +18,8 @@ function(tarnwick_layer name)
   target_include_directories(tarnwick_${name} PRIVATE "${root}")
   list(TRANSFORM ARG_USES PREPEND tarnwick_ OUTPUT_VARIABLE below)
   target_link_libraries(tarnwick_${name} PUBLIC tarnwick_flags ${below} ${ARG_LIBRARIES})
-  # Stack canaries in everything the program is made of. -static links libssp
-  # into the file; its guard comes from advapi32, already imported.
-  target_compile_options(tarnwick_${name} PRIVATE -fstack-protector-strong)
+  # Stack canaries in everything the program is made of (the program sets
+  # their guard itself: app/StackGuard.cpp). Small code, in sections the
+  # linker can leave out: a tray program gains nothing from -O3's size.
+  target_compile_options(tarnwick_${name} PRIVATE -fstack-protector-strong -Os -ffunction-sections -fdata-sections)
 endfunction()
