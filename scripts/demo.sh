@@ -3,7 +3,8 @@
 # remote-access service and a demo phonebook (VPN entries "Office", connected, and
 # "Lab", and the dial-up entry "Modem"). Then uses it as a person would and saves
 # pictures under build/demo/: the icon with its tip, the open menu, the version
-# dialog, and the balloon after connecting Lab. Prints where they are.
+# dialog, the balloon after connecting Lab, and an error box in the theme (the
+# settings file held by another program). Prints where they are.
 #
 #   scripts/demo.sh [--update-docs]
 #
@@ -57,8 +58,13 @@ entry	1	Modem
 conn	1	connected	Office
 EOF
 : >"$demo/rassim.log"
+# As an earlier run leaves it: notifications on (step 5 holds this file open).
+user=$(ls "$prefix/drive_c/users" | grep -vx Public | head -n 1)
+mkdir -p "$prefix/drive_c/users/$user/AppData/Roaming/Morvane/Tarnwick"
+printf '\xef\xbb\xbf[system]\r\nenable_notification=1\r\n\r\n' \
+  >"$prefix/drive_c/users/$user/AppData/Roaming/Morvane/Tarnwick/Tarnwick.ini"
 # No picture of an earlier run may pass for one of this run.
-pictures=(tray menu version balloon)
+pictures=(tray menu version balloon box)
 for p in "${pictures[@]}"; do rm -f "$demo/$p.png"; done
 rm -f "$demo"/shot-*.png "$demo/desktop-menu.png"
 
@@ -230,6 +236,25 @@ rect=$(wait_rect 15 tooltips_class32 "Lab: Connected") || fail "no balloon \"Lab
 read -r left top _ _ <<<"$rect"
 shot "$demo/shot-balloon.png"
 crop "$demo/shot-balloon.png" "$demo/balloon.png" 200% $((left - 10)) $((top - 10)) "$width" "$height"
+
+# 5. A box in the theme: another program holds the settings file, so storing the
+# notification toggle fails and says so. The toggle goes back once the file is free.
+settings="C:\\users\\$user\\AppData\\Roaming\\Morvane\\Tarnwick\\Tarnwick.ini"
+"$WINE_BIN" "$build/twdriver.exe" hold "$settings" 60000 >"$demo/hold.out" 2>&1 &
+holder=$!
+for _ in $(seq 1 100); do grep -q held "$demo/hold.out" && break; sleep 0.1; done
+grep -q held "$demo/hold.out" || fail "could not hold the settings file: $(cat "$demo/hold.out")"
+open_menu
+driver menu-key n 5000 || fail "no menu to choose Enable Notification from"
+rect=$(wait_rect 10 '#32770' Tarnwick) || fail "no box about the held settings file"
+read -r left top right bottom <<<"$rect"
+shot "$demo/shot-box.png"
+crop "$demo/shot-box.png" "$demo/box.png" 100% $((left - 10)) $((top - 10)) $((right + 10)) $((bottom + 10))
+driver click OK 5000 && driver wait-no-box 5000 || fail "the box stays open"
+driver release || true
+wait "$holder" 2>/dev/null || true
+open_menu
+driver menu-key n 5000 && driver wait-no-menu 5000 || fail "could not turn notifications on again"
 rm -f "$demo"/shot-*.png
 say "pictures taken in $((SECONDS - began)) s"
 
