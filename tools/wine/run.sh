@@ -4,7 +4,7 @@
 # ctest uses it as the cross-compiling emulator.
 set -euo pipefail
 [ "${1:-}" = --build ] || { echo "usage: $0 --build DIR exe [args]" >&2; exit 2; }
-build=$2
+build=$(realpath -m "$2")
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
