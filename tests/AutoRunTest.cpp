@@ -6,6 +6,7 @@
 #include "framework/Handles.h"
 #include "framework/Locale.h"
 #include "settings/uAutoRun.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -115,12 +116,7 @@ TEST_F(AutoRunTest, AValueOfAnotherTypeIsAnErrorForTheQueryOnly)
     DWORD number = 1;
     auto setDword = [&] { RegSetValueExW(RunKey().Get(), KName, 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4); };
     setDword();
-    try {
-        IsAutoRun(KName);
-        ADD_FAILURE() << "no error";
-    } catch (const ERegistryException& e) {
-        EXPECT_EQ(e.Message(), L"'TarnwickTest' のデータ型が不正です");
-    }
+    EXPECT_EQ(test::ThrownMessage<ERegistryException>([] { IsAutoRun(KName); }), L"'TarnwickTest' のデータ型が不正です");
     EXPECT_TRUE(RegisterAutoRun(KName));
     EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
     setDword();

@@ -56,11 +56,7 @@ TEST(SyncQueue, AnExceptionIsRaisedAgainInTheWorkerNotOnTheUIThread)
     TSyncQueue queue([&] { queued = true; });
     std::wstring caught;
     std::thread worker([&] {
-        try {
-            queue.Synchronize([] { throw Exception(L"boom"); });
-        } catch (const Exception& e) {
-            caught = e.Message();
-        }
+        caught = test::ThrownMessage<Exception>([&] { queue.Synchronize([] { throw Exception(L"boom"); }); });
     });
     while (!queued) std::this_thread::yield();
     EXPECT_NO_THROW(queue.CheckSynchronize());
@@ -83,11 +79,17 @@ TEST(SyncQueue, RequestsRunInsideAnOpenMenusLoop)
             });
         });
     };
-    // Safety net: a hand-off that never runs would leave the menu open.
-    UINT_PTR timer = SetTimer(nullptr, 0, 10000, [](HWND, UINT, UINT_PTR, DWORD) { EndMenu(); });
-    SetForegroundWindow(Application->Handle());
-    menu.Popup(100, 100);
-    KillTimer(nullptr, timer);
+    {
+        // Safety net: a hand-off that never runs would leave the menu open.
+        test::TRunSoon safetyNet(
+            [] {
+                EndMenu();
+                return true;
+            },
+            10000);
+        SetForegroundWindow(Application->Handle());
+        menu.Popup(100, 100);
+    }
     worker.join();
     EXPECT_TRUE(ranInMenu.load());
 }

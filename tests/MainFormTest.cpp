@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/Faults.h"
 #include "settings/uIniManager.h"
 #include "tests/TestSupport.h"
+#include "tools/common/Protocol.h"
+#include "tools/common/WindowQueries.h"
 #include "ui/uMain.h"
 
 namespace {
@@ -181,20 +184,28 @@ TEST_F(MainFormTest, TheTimerDrivesThePoll)
     EXPECT_TRUE(test::PumpUntil([&] { return Form->trayMain->IconIndex() == 1; }));
 }
 
+// The test tools click the tray icon from another process with their own copy
+// of its callback; they find its window by class.
+static_assert(tools::KTrayCallback == fw::TTrayIcon::KCallbackMessage);
+
 TEST_F(MainFormTest, LeftAndRightButtonsOpenTheMenuTheMiddleDoesNot)
 {
     Create({});
+    ASSERT_TRUE(tools::SameClass(Form->trayMain->Window(), tools::KTrayIconClass));
     int popups = 0;
+    std::optional<test::TRunSoon> close;
     Form->popupMain->OnPopup = [&](TObject*) {
         ++popups;
         // Close the menu once it is on screen.
-        SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR AId, DWORD) {
-            KillTimer(nullptr, AId);
-            EndMenu();
-        });
+        close.emplace(
+            [] {
+                EndMenu();
+                return true;
+            },
+            50);
     };
     auto release = [&](LPARAM AMessage) {
-        SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, AMessage);
+        SendMessageW(Form->trayMain->Window(), tools::KTrayCallback, tools::KTrayIconId, AMessage);
     };
     release(WM_MBUTTONUP);
     EXPECT_EQ(popups, 0);

@@ -6,6 +6,7 @@
 
 #include "framework/Handles.h"
 #include "settings/uIniManager.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -100,12 +101,8 @@ TEST_F(SettingsTest, NonUtf8FilesFailToLoadWithTheEncodingMessage)
 {
     for (const std::string& bytes : {std::string("\xFF\xFE[\0s\0]\0", 8), std::string("[system]\r\nname=caf\xE9\r\n")}) {
         WriteBytes(Path, bytes);
-        try {
-            TIniManager manager;
-            ADD_FAILURE() << "loaded";
-        } catch (const uIniManager::EEncodingError& e) {
-            EXPECT_EQ(e.Message(), L"Unicode 文字のマッピングがターゲットのマルチバイト コード ページに存在しません");
-        }
+        EXPECT_EQ(test::ThrownMessage<uIniManager::EEncodingError>([] { TIniManager manager; }),
+                  L"Unicode 文字のマッピングがターゲットのマルチバイト コード ページに存在しません");
     }
 }
 
@@ -117,12 +114,8 @@ TEST_F(SettingsTest, AFileHeldOpenForWritingCannotBeReadAndTheMessageSaysSo)
                                        OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
     manager.SetEnableNotification(false);
-    try {
-        manager.Update();
-        ADD_FAILURE() << "saved";
-    } catch (const uIniManager::EFOpenError& e) {
-        EXPECT_EQ(e.Message(), L"ファイル " + Path + L" は開けません。 " + fw::SysErrorMessage(ERROR_SHARING_VIOLATION) + L" ");
-    }
+    EXPECT_EQ(test::ThrownMessage<uIniManager::EFOpenError>([&] { manager.Update(); }),
+              L"ファイル " + Path + L" は開けません。 " + fw::SysErrorMessage(ERROR_SHARING_VIOLATION) + L" ");
     EXPECT_FALSE(manager.EnableNotification()) << "the new value stays in memory";
     writer.Reset();
     manager.Update();
@@ -137,12 +130,8 @@ TEST_F(SettingsTest, AFailedWriteLeavesTheOldFileWhole)
     fw::TFileHandle reader(CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(reader);
     manager.SetEnableNotification(false);
-    try {
-        manager.Update();
-        ADD_FAILURE() << "saved";
-    } catch (const uIniManager::EFCreateError& e) {
-        EXPECT_TRUE(e.Message().starts_with(L"ファイル \"" + Path + L"\" を作成できません。")) << e.Message();
-    }
+    const std::wstring message = test::ThrownMessage<uIniManager::EFCreateError>([&] { manager.Update(); });
+    EXPECT_TRUE(message.starts_with(L"ファイル \"" + Path + L"\" を作成できません。")) << message;
     reader.Reset();
     EXPECT_EQ(ReadBytes(Path), KFirstRun);
     EXPECT_EQ(FolderEntries(), L"Tarnwick.ini;") << "no temporary file left";

@@ -201,13 +201,17 @@ TRunSoon::~TRunSoon()
 
 void CALLBACK TRunSoon::Tick(HWND, UINT, UINT_PTR AId, DWORD)
 {
-    for (TRunSoon* soon : GRunSoon) {
-        if (soon->FTimer != AId) continue;
-        if (soon->FStep()) {
-            KillTimer(nullptr, AId);
-            soon->FTimer = 0;
-        }
-        return;
+    auto found = std::find_if(GRunSoon.begin(), GRunSoon.end(), [&](TRunSoon* ASoon) { return ASoon->FTimer == AId; });
+    if (found == GRunSoon.end()) return;
+    // The step may make a TRunSoon of its own, which changes the list.
+    TRunSoon* soon = *found;
+    if (soon->FRunning) return;
+    soon->FRunning = true;
+    bool done = soon->FStep();
+    soon->FRunning = false;
+    if (done) {
+        KillTimer(nullptr, AId);
+        soon->FTimer = 0;
     }
 }
 

@@ -72,6 +72,7 @@ private:
 
 // Runs AStep every AIntervalMs on this thread, also inside modal loops (an
 // open menu, a message box), until it returns true. Give up with the owner.
+// A step that opens a modal loop of its own is not run again inside it.
 class TRunSoon {
 public:
     explicit TRunSoon(std::function<bool()> AStep, UINT AIntervalMs = 30);
@@ -83,7 +84,24 @@ private:
     static void CALLBACK Tick(HWND, UINT, UINT_PTR AId, DWORD);
     std::function<bool()> FStep;
     UINT_PTR FTimer = 0;
+    bool FRunning = false;
 };
+
+// What ThrownMessage answers when AAction threw nothing.
+inline const std::wstring KNothingThrown = L"<nothing thrown>";
+
+// Runs AAction and answers the message of the E it threw, or KNothingThrown.
+// Anything else it throws goes on to the test.
+template <typename E, typename F>
+std::wstring ThrownMessage(F AAction)
+{
+    try {
+        AAction();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    return KNothingThrown;
+}
 
 // While it lives, every dialog box this thread shows (class "#32770") is
 // recorded with its message text and closed with OK after AHoldMs; the most

@@ -19,15 +19,13 @@ using uVersion::TfrmVersion;
 
 constexpr wchar_t KRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
-// Runs AAction from a timer once the modal loop is running.
-void WhenModal(std::function<void()> AAction)
+// Runs AAction once, from a timer, once the modal loop that follows is running;
+// given up if the returned owner goes first.
+[[nodiscard]] test::TRunSoon WhenModal(std::function<void()> AAction)
 {
-    static std::function<void()> pending;
-    pending = std::move(AAction);
-    SetTimer(nullptr, 0, 30, [](HWND, UINT, UINT_PTR AId, DWORD) {
-        KillTimer(nullptr, AId);
-        auto action = std::move(pending);
-        if (action) action();
+    return test::TRunSoon([AAction = std::move(AAction)] {
+        AAction();
+        return true;
     });
 }
 
@@ -193,7 +191,7 @@ TEST_F(VersionTest, ModalResults)
         SCOPED_TRACE(c.Title);
         TfrmVersion form(*Application);
         form.DoCreate();
-        WhenModal([&] { c.Action(form); });
+        auto modal = WhenModal([&] { c.Action(form); });
         EXPECT_EQ(form.ShowModal(), c.Result);
         HoldKey(VK_SHIFT, false);
         HoldKey(VK_CONTROL, false);
@@ -212,7 +210,7 @@ TEST_F(VersionTest, ShowVersionAppliesTheCheckBoxOnResultOneOnly)
         SCOPED_TRACE(c.Title);
         ASSERT_TRUE(uAutoRun::RegisterAutoRun(L"Tarnwick"));
         bool taskbarShown = false;
-        WhenModal([&] {
+        auto modal = WhenModal([&] {
             HWND wnd = VersionWindow();
             taskbarShown = IsWindowVisible(Application->Handle());
             HWND box = FindWindowExW(wnd, nullptr, L"Button", L"Launch automatically when Windows starts");
@@ -238,7 +236,7 @@ TEST_F(VersionTest, ACompletionRunsInsideTheDialogsModalLoop)
     TfrmVersion form(*Application);
     form.DoCreate();
     bool ranInDialog = false;
-    WhenModal([&] {
+    auto modal = WhenModal([&] {
         NetVPNWin::TVPNInfo::Create(nullptr, L"Office").Connect([&](const NetVPNWin::TVPNInfo&, bool) {
             ranInDialog = IsWindowVisible(form.Handle()) != FALSE;
             form.ModalResult = 2;
@@ -257,9 +255,9 @@ TEST_F(VersionTest, ASecondDialogOnTopOfTheFirstAppliesItsOwnCheckBox)
         SendMessageW(FindWindowExW(top, nullptr, L"Button", L"Launch automatically when Windows starts"), BM_CLICK, 0, 0);
         PostKey(GetFocus(), VK_RETURN);
     };
-    WhenModal([&] {
+    auto modal = WhenModal([&] {
         ++opened;
-        WhenModal(second);
+        auto inner = WhenModal(second);
         uVersion::ShowVersion(); // the second, inside the first's modal loop
         PostMessageW(VersionWindow(), WM_SYSCOMMAND, SC_CLOSE, 0);
     });

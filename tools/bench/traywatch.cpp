@@ -31,10 +31,11 @@
 #include <string>
 
 #include "framework/Handles.h"
+#include "tools/common/Protocol.h"
 
 namespace {
 
-constexpr wchar_t KTrayClass[] = L"Shell_TrayWnd";
+using tools::KShellTrayClass;
 // Smallest record Wine's Shell_NotifyIconW sends; icon bits follow it.
 constexpr DWORD KMinRecordSize = 960;
 
@@ -255,7 +256,7 @@ int HoldDesktop(const std::wstring& ABase)
         Print("traywatch error=create-window gle=%lu\n", GetLastError());
         return 1;
     }
-    if (!Pump(nullptr, Now() + Ticks(30000), [] { return FindWindowW(KTrayClass, nullptr) != nullptr; })) {
+    if (!Pump(nullptr, Now() + Ticks(30000), [] { return FindWindowW(KShellTrayClass, nullptr) != nullptr; })) {
         Print("traywatch error=no-explorer-tray\n");
         return 1;
     }
@@ -286,20 +287,20 @@ int wmain(int AArgc, wchar_t** AArgv)
     wc.cbSize = sizeof(wc);
     wc.lpfnWndProc = TrayWndProc;
     wc.hInstance = instance;
-    wc.lpszClassName = KTrayClass;
+    wc.lpszClassName = KShellTrayClass;
     if (!RegisterClassExW(&wc)) {
         Print("traywatch error=register-class gle=%lu\n", GetLastError());
         return 1;
     }
     TTrayLog traffic;
-    fw::TWindowHandle tray(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, KTrayClass, L"", WS_POPUP, 0, 0, 0, 0,
+    fw::TWindowHandle tray(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, KShellTrayClass, L"", WS_POPUP, 0, 0, 0, 0,
                                            nullptr, nullptr, instance, &traffic));
     if (!tray) {
         Print("traywatch error=create-window gle=%lu\n", GetLastError());
         return 1;
     }
     // Shell_NotifyIconW takes the first window of the class; it must be ours.
-    if (FindWindowW(KTrayClass, nullptr) != tray.Get()) {
+    if (FindWindowW(KShellTrayClass, nullptr) != tray.Get()) {
         Print("traywatch error=not-first-tray-window\n");
         return 1;
     }

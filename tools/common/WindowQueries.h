@@ -2,10 +2,63 @@
 // Window lookups shared by the test tools that drive the program from outside.
 #include <windows.h>
 
+#include <cwchar>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tools {
+
+// How often the tools look again while they wait for something to happen.
+constexpr DWORD KPollMs = 20;
+
+// Polls ACheck (which yields a std::optional) until it yields a value or the
+// deadline passes; checks once more at the deadline so a zero time-out still looks.
+template <typename TCheck>
+auto WaitFor(DWORD ATimeoutMs, TCheck ACheck) -> decltype(ACheck())
+{
+    ULONGLONG deadline = GetTickCount64() + ATimeoutMs;
+    for (;;) {
+        if (auto value = ACheck()) return value;
+        if (GetTickCount64() >= deadline) return std::nullopt;
+        Sleep(KPollMs);
+    }
+}
+
+inline std::vector<HWND> TopLevelWindows()
+{
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND AWnd, LPARAM AParam) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// Every window inside AParent, at any depth.
+inline std::vector<HWND> ChildWindows(HWND AParent)
+{
+    std::vector<HWND> windows;
+    EnumChildWindows(
+        AParent,
+        [](HWND AWnd, LPARAM AParam) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+// "left top right bottom"
+inline std::wstring RectText(const RECT& ARect)
+{
+    wchar_t buffer[64];
+    std::swprintf(buffer, std::size(buffer), L"%ld %ld %ld %ld", ARect.left, ARect.top, ARect.right, ARect.bottom);
+    return buffer;
+}
 
 inline std::wstring ClassOf(HWND AWnd)
 {

@@ -6,10 +6,14 @@
 // deadline in milliseconds and polls; nothing here sleeps for a fixed time.
 #include <windows.h>
 
+#include "framework/Handles.h"
+#include "tools/common/CommandLine.h"
+#include "tools/common/InspectClient.h"
+#include "tools/common/Owners.h"
+#include "tools/common/Protocol.h"
 #include "tools/common/WindowQueries.h"
 
 #include <cwchar>
-#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -18,61 +22,18 @@
 
 namespace {
 
-constexpr wchar_t KTrayClass[] = L"TTrayIcon";
-constexpr wchar_t KMenuClass[] = L"#32768";
+using namespace tools;
+
 constexpr wchar_t KDialogClass[] = L"#32770";
-constexpr UINT KTrayCallback = WM_USER + 1;
-constexpr WPARAM KTrayIconId = 1;
 constexpr int KMessageTextId = 0xFFFF;
-constexpr DWORD KPollMs = 20;
 // For the commands whose deadline may be left out.
 constexpr DWORD KDefaultWaitMs = 10000;
 constexpr UINT KSendTimeoutMs = 2000;
 
-constexpr int KExitFailure = 1;
-constexpr int KExitUsage = 2;
-
-// The hook DLL that reads menus and balloons inside their own process (see menuhook.cpp).
-constexpr wchar_t KHookDll[] = L"twmenuhook.dll";
-constexpr char KHookProc[] = "TwInspectHook";
-constexpr wchar_t KInspectMessage[] = L"twdriver.inspect";
-constexpr ULONG_PTR KReplyTag = 0x54574931; // "TWI1"
-constexpr UINT KInspectTimeoutMs = 5000;
 constexpr wchar_t KTooltipClass[] = L"tooltips_class32";
 constexpr LONG KBalloonStyle = 0x40; // TTS_BALLOON
 // Set by "release" to end a "hold" before its deadline.
 constexpr wchar_t KHoldReleaseEvent[] = L"Local\\twdriver.hold.release";
-
-struct TFailure {
-    int ExitCode;
-    std::wstring Message;
-};
-
-[[noreturn]] void Fail(std::wstring AMessage, int AExitCode = KExitFailure)
-{
-    throw TFailure{AExitCode, std::move(AMessage)};
-}
-
-std::string ToUtf8(std::wstring_view AText)
-{
-    if (AText.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, AText.data(), static_cast<int>(AText.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-// Raw bytes, not the console's code page: callers read this from files and pipes.
-void WriteTo(DWORD AStdHandle, std::wstring_view ALine)
-{
-    std::string bytes = ToUtf8(ALine);
-    bytes += '\n';
-    HANDLE out = GetStdHandle(AStdHandle);
-    DWORD written = 0;
-    WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-void Print(std::wstring_view ALine) { WriteTo(STD_OUTPUT_HANDLE, ALine); }
 
 // One text per line: line breaks inside a text would split it, so they are
 // escaped, and so is the escape character itself.
@@ -102,13 +63,6 @@ std::wstring HandleText(HWND AWnd)
     return buffer;
 }
 
-std::wstring RectText(const RECT& ARect)
-{
-    wchar_t buffer[64];
-    swprintf(buffer, std::size(buffer), L"%ld %ld %ld %ld", ARect.left, ARect.top, ARect.right, ARect.bottom);
-    return buffer;
-}
-
 DWORD ParseMs(const std::wstring& AText)
 {
     wchar_t* end = nullptr;
@@ -116,10 +70,6 @@ DWORD ParseMs(const std::wstring& AText)
     if (AText.empty() || *end != L'\0' || AText[0] == L'-') Fail(L"not a time in ms: " + AText, KExitUsage);
     return static_cast<DWORD>(value);
 }
-
-using tools::ClassOf;
-using tools::SameClass;
-using tools::ControlName;
 
 // The window's text as its own process answers WM_GETTEXT; a hung owner gives "".
 std::wstring WindowText(HWND AWnd)
@@ -135,31 +85,6 @@ std::wstring WindowText(HWND AWnd)
     return text;
 }
 
-std::vector<HWND> TopLevelWindows()
-{
-    std::vector<HWND> windows;
-    EnumWindows(
-        [](HWND AWnd, LPARAM AParam) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
-
-std::vector<HWND> ChildWindows(HWND AParent)
-{
-    std::vector<HWND> windows;
-    EnumChildWindows(
-        AParent,
-        [](HWND AWnd, LPARAM AParam) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
-
 std::vector<HWND> WindowsOfClass(const std::wstring& AClass, bool AVisibleOnly)
 {
     std::vector<HWND> found;
@@ -168,22 +93,9 @@ std::vector<HWND> WindowsOfClass(const std::wstring& AClass, bool AVisibleOnly)
     return found;
 }
 
-// Polls ACheck until it yields a value or the deadline passes; checks once
-// more at the deadline so a zero time-out still looks.
-template <typename T>
-std::optional<T> WaitFor(DWORD ATimeoutMs, const std::function<std::optional<T>()>& ACheck)
-{
-    ULONGLONG deadline = GetTickCount64() + ATimeoutMs;
-    for (;;) {
-        if (std::optional<T> value = ACheck()) return value;
-        if (GetTickCount64() >= deadline) return std::nullopt;
-        Sleep(KPollMs);
-    }
-}
-
 HWND WaitWindow(const std::wstring& AClass, bool AVisibleOnly, DWORD ATimeoutMs)
 {
-    std::optional<HWND> wnd = WaitFor<HWND>(ATimeoutMs, [&]() -> std::optional<HWND> {
+    std::optional<HWND> wnd = WaitFor(ATimeoutMs, [&]() -> std::optional<HWND> {
         std::vector<HWND> found = WindowsOfClass(AClass, AVisibleOnly);
         if (found.empty()) return std::nullopt;
         return found.front();
@@ -196,7 +108,7 @@ HWND WaitWindow(const std::wstring& AClass, bool AVisibleOnly, DWORD ATimeoutMs)
 
 void WaitNoWindow(const std::wstring& AClass, bool AVisibleOnly, DWORD ATimeoutMs)
 {
-    std::optional<bool> gone = WaitFor<bool>(ATimeoutMs, [&]() -> std::optional<bool> {
+    std::optional<bool> gone = WaitFor(ATimeoutMs, [&]() -> std::optional<bool> {
         if (!WindowsOfClass(AClass, AVisibleOnly).empty()) return std::nullopt;
         return true;
     });
@@ -217,28 +129,21 @@ std::wstring WithoutAccessMarks(std::wstring_view AText)
 
 // ---- commands ----
 
-using TArgs = std::vector<std::wstring>;
-
-void NeedArgs(const TArgs& AArgs, size_t AMin, size_t AMax)
-{
-    if (AArgs.size() < AMin || AArgs.size() > AMax) Fail(L"wrong number of arguments (see twdriver help)", KExitUsage);
-}
-
 void CmdWaitWindow(const TArgs& A)
 {
-    NeedArgs(A, 2, 2);
+    A.Need(2, 2);
     Print(HandleText(WaitWindow(A[0], false, ParseMs(A[1]))));
 }
 
 void CmdWaitNoWindow(const TArgs& A)
 {
-    NeedArgs(A, 2, 2);
+    A.Need(2, 2);
     WaitNoWindow(A[0], false, ParseMs(A[1]));
 }
 
 void CmdCount(const TArgs& A)
 {
-    NeedArgs(A, 1, 2);
+    A.Need(1, 2);
     bool visibleOnly = A.size() == 2 && A[1] == L"visible";
     if (A.size() == 2 && !visibleOnly) Fail(L"count: the second argument can only be \"visible\"", KExitUsage);
     Print(std::to_wstring(WindowsOfClass(A[0], visibleOnly).size()));
@@ -246,7 +151,7 @@ void CmdCount(const TArgs& A)
 
 void CmdList(const TArgs& A)
 {
-    NeedArgs(A, 0, 0);
+    A.Need(0, 0);
     for (HWND wnd : TopLevelWindows()) {
         DWORD pid = 0;
         GetWindowThreadProcessId(wnd, &pid);
@@ -268,7 +173,7 @@ std::wstring CheckText(HWND AWnd)
 
 void CmdChildren(const TArgs& A)
 {
-    NeedArgs(A, 1, 1);
+    A.Need(1, 1);
     std::vector<HWND> windows = WindowsOfClass(A[0], true);
     if (windows.empty()) Fail(L"children: no visible window of class \"" + A[0] + L"\"");
     for (HWND child : ChildWindows(windows.front()))
@@ -279,7 +184,7 @@ void CmdChildren(const TArgs& A)
 
 void CmdForeground(const TArgs& A)
 {
-    NeedArgs(A, 0, 0);
+    A.Need(0, 0);
     HWND wnd = GetForegroundWindow();
     if (!wnd) Fail(L"foreground: no foreground window");
     DWORD pid = 0;
@@ -289,7 +194,7 @@ void CmdForeground(const TArgs& A)
 
 void CmdTray(const TArgs& A)
 {
-    NeedArgs(A, 1, 2);
+    A.Need(1, 2);
     UINT message = 0;
     if (A[0] == L"left")
         message = WM_LBUTTONUP;
@@ -299,7 +204,7 @@ void CmdTray(const TArgs& A)
         message = WM_MBUTTONUP;
     else
         Fail(L"tray: the button is left, right or middle", KExitUsage);
-    HWND tray = WaitWindow(KTrayClass, false, A.size() == 2 ? ParseMs(A[1]) : KDefaultWaitMs);
+    HWND tray = WaitWindow(KTrayIconClass, false, A.size() == 2 ? ParseMs(A[1]) : KDefaultWaitMs);
     if (!PostMessageW(tray, KTrayCallback, KTrayIconId, message))
         Fail(L"tray: PostMessage failed, error " + std::to_wstring(GetLastError()));
     Print(HandleText(tray));
@@ -307,7 +212,7 @@ void CmdTray(const TArgs& A)
 
 void CmdWaitMenu(const TArgs& A)
 {
-    NeedArgs(A, 1, 1);
+    A.Need(1, 1);
     HWND menu = WaitWindow(KMenuClass, true, ParseMs(A[0]));
     RECT r{};
     GetWindowRect(menu, &r);
@@ -316,7 +221,7 @@ void CmdWaitMenu(const TArgs& A)
 
 void CmdWaitNoMenu(const TArgs& A)
 {
-    NeedArgs(A, 1, 1);
+    A.Need(1, 1);
     WaitNoWindow(KMenuClass, true, ParseMs(A[0]));
 }
 
@@ -334,7 +239,7 @@ constexpr TKeyName KKeys[] = {
 // queue, so keys posted to the menu window reach it as if typed.
 void CmdMenuKey(const TArgs& A)
 {
-    NeedArgs(A, 1, 2);
+    A.Need(1, 2);
     const TKeyName* named = nullptr;
     for (const TKeyName& key : KKeys)
         if (CompareStringOrdinal(A[0].c_str(), -1, key.Name, -1, TRUE) == CSTR_EQUAL) named = &key;
@@ -353,7 +258,7 @@ void CmdMenuKey(const TArgs& A)
 
 void CmdBoxes(const TArgs& A)
 {
-    NeedArgs(A, 1, 2);
+    A.Need(1, 2);
     HWND dialog = WaitWindow(A.size() == 2 ? A[1] : KDialogClass, true, ParseMs(A[0]));
     Print(OneLine(WindowText(dialog)));
     std::vector<HWND> children = ChildWindows(dialog);
@@ -369,7 +274,7 @@ void CmdBoxes(const TArgs& A)
 
 void CmdWaitNoBox(const TArgs& A)
 {
-    NeedArgs(A, 1, 2);
+    A.Need(1, 2);
     WaitNoWindow(A.size() == 2 ? A[1] : KDialogClass, true, ParseMs(A[0]));
 }
 
@@ -381,10 +286,10 @@ bool LooksLikeButton(HWND AWnd)
 
 void CmdClick(const TArgs& A)
 {
-    NeedArgs(A, 2, 3);
+    A.Need(2, 3);
     std::wstring wanted = WithoutAccessMarks(A[0]);
     std::wstring dialogClass = A.size() == 3 ? A[2] : KDialogClass;
-    std::optional<HWND> button = WaitFor<HWND>(ParseMs(A[1]), [&]() -> std::optional<HWND> {
+    std::optional<HWND> button = WaitFor(ParseMs(A[1]), [&]() -> std::optional<HWND> {
         for (HWND dialog : WindowsOfClass(dialogClass, true))
             for (HWND child : ChildWindows(dialog))
                 if (LooksLikeButton(child) && IsWindowVisible(child) && WithoutAccessMarks(WindowText(child)) == wanted)
@@ -398,70 +303,30 @@ void CmdClick(const TArgs& A)
 
 // ---- reading inside the program: the hook DLL ----
 
-std::wstring GReply;
-bool GReplied = false;
-
-LRESULT CALLBACK ReplyWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
-{
-    if (AMsg == WM_COPYDATA) {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
-        if (data && data->dwData == KReplyTag) {
-            GReply.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
-            GReplied = true;
-            return TRUE;
-        }
-    }
-    return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-}
-
-std::wstring ModuleFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, n);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
 // Hooks the thread that owns ATarget, asks the hook for what it reads there and
 // returns its answer, one item per line. The hook stays loaded in that process.
 std::wstring Inspect(HWND ATarget)
 {
-    HMODULE hook = LoadLibraryW((ModuleFolder() + KHookDll).c_str());
-    if (!hook) Fail(std::wstring(L"inspect: cannot load ") + KHookDll + L", error " + std::to_wstring(GetLastError()));
-    // Through the generic function pointer type: the export is declared as a FARPROC.
-    auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(hook, KHookProc)));
-    if (!proc) Fail(L"inspect: the hook DLL has no TwInspectHook");
-    UINT inspect = RegisterWindowMessageW(KInspectMessage);
-
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = ReplyWndProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"twdriver.reply";
-    RegisterClassExW(&wc);
-    HWND reply = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    if (!reply) Fail(L"inspect: CreateWindowExW failed, error " + std::to_wstring(GetLastError()));
-
-    DWORD thread = GetWindowThreadProcessId(ATarget, nullptr);
-    HHOOK installed = SetWindowsHookExW(WH_CALLWNDPROC, proc, hook, thread);
-    if (!installed) Fail(L"inspect: SetWindowsHookExW failed, error " + std::to_wstring(GetLastError()));
-    GReplied = false;
-    DWORD_PTR result = 0;
-    // The answer arrives as a WM_COPYDATA sent to us while we wait here.
-    LRESULT sent = SendMessageTimeoutW(ATarget, inspect, reinterpret_cast<WPARAM>(reply), 0, SMTO_NORMAL,
-                                       KInspectTimeoutMs, &result);
-    DWORD error = GetLastError();
-    UnhookWindowsHookEx(installed);
-    DestroyWindow(reply);
-    if (!sent) Fail(L"inspect: the window did not take the message, error " + std::to_wstring(error));
-    if (!GReplied) Fail(L"inspect: the hook gave no answer (not loaded into the window's process?)");
-    if (GReply.rfind(L"error\t", 0) == 0) Fail(L"inspect: " + GReply.substr(6));
-    return GReply;
+    THookClient client;
+    TInspectAnswer answer = client.Open(L"twdriver.reply");
+    if (answer.Fault == TInspectFault::None) answer = client.Ask(ATarget, 0, KInspectTimeoutMs);
+    std::wstring error = std::to_wstring(answer.Error);
+    switch (answer.Fault) {
+    case TInspectFault::None: break;
+    case TInspectFault::LoadHook: Fail(std::wstring(L"inspect: cannot load ") + KHookDll + L", error " + error);
+    case TInspectFault::NoHookProc: Fail(L"inspect: the hook DLL has no TwInspectHook");
+    case TInspectFault::ReplyWindow: Fail(L"inspect: CreateWindowExW failed, error " + error);
+    case TInspectFault::SetHook: Fail(L"inspect: SetWindowsHookExW failed, error " + error);
+    case TInspectFault::NotTaken: Fail(L"inspect: the window did not take the message, error " + error);
+    case TInspectFault::NoAnswer: Fail(L"inspect: the hook gave no answer (not loaded into the window's process?)");
+    case TInspectFault::HookError: Fail(L"inspect: " + answer.Text);
+    }
+    return answer.Text;
 }
 
 void CmdMenuItems(const TArgs& A)
 {
-    NeedArgs(A, 1, 1);
+    A.Need(1, 1);
     std::wstring items = Inspect(WaitWindow(KMenuClass, true, ParseMs(A[0])));
     if (!items.empty() && items.back() == L'\n') items.pop_back();
     if (!items.empty()) Print(items);
@@ -475,8 +340,8 @@ bool IsBalloon(HWND AWnd)
 
 void CmdBalloon(const TArgs& A)
 {
-    NeedArgs(A, 1, 2);
-    std::optional<HWND> balloon = WaitFor<HWND>(ParseMs(A[0]), [&]() -> std::optional<HWND> {
+    A.Need(1, 2);
+    std::optional<HWND> balloon = WaitFor(ParseMs(A[0]), [&]() -> std::optional<HWND> {
         for (HWND wnd : TopLevelWindows())
             if (IsBalloon(wnd) && (A.size() == 1 || WindowText(wnd) == A[1])) return wnd;
         return std::nullopt;
@@ -492,13 +357,13 @@ void CmdBalloon(const TArgs& A)
 // the shell sets them, by a recorder that must be in place before they show.
 void CmdWatchBalloons(const TArgs& A)
 {
-    NeedArgs(A, 1, 1);
+    A.Need(1, 1);
     Inspect(WaitWindow(L"Shell_TrayWnd", false, ParseMs(A[0])));
 }
 
 void CmdNoBalloon(const TArgs& A)
 {
-    NeedArgs(A, 1, 1);
+    A.Need(1, 1);
     ULONGLONG deadline = GetTickCount64() + ParseMs(A[0]);
     do {
         for (HWND wnd : TopLevelWindows())
@@ -511,57 +376,44 @@ void CmdNoBalloon(const TArgs& A)
 
 void CmdHold(const TArgs& A)
 {
-    NeedArgs(A, 2, 2);
+    A.Need(2, 2);
     DWORD maxMs = ParseMs(A[1]);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, KHoldReleaseEvent);
+    fw::TKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, KHoldReleaseEvent));
     if (!release) Fail(L"hold: CreateEventW failed, error " + std::to_wstring(GetLastError()));
-    ResetEvent(release);
+    ResetEvent(release.Get());
     // Like an editor that keeps the file open for writing and lets others read and write too.
-    HANDLE file = CreateFileW(A[0].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        CloseHandle(release);
-        Fail(L"hold: cannot open " + A[0] + L", error " + std::to_wstring(error));
-    }
+    fw::TFileHandle file(CreateFileW(A[0].c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) Fail(L"hold: cannot open " + A[0] + L", error " + std::to_wstring(GetLastError()));
     Print(L"held");
-    DWORD waited = WaitForSingleObject(release, maxMs);
-    CloseHandle(file);
-    CloseHandle(release);
+    DWORD waited = WaitForSingleObject(release.Get(), maxMs);
+    // Closed before the answer: a caller goes on once it reads it.
+    file.Reset();
+    release.Reset();
     Print(waited == WAIT_OBJECT_0 ? L"released" : L"deadline");
 }
 
 void CmdRelease(const TArgs& A)
 {
-    NeedArgs(A, 0, 0);
-    HANDLE release = OpenEventW(EVENT_MODIFY_STATE, FALSE, KHoldReleaseEvent);
+    A.Need(0, 0);
+    fw::TKernelHandle release(OpenEventW(EVENT_MODIFY_STATE, FALSE, KHoldReleaseEvent));
     if (!release) Fail(L"release: no hold is running");
-    SetEvent(release);
-    CloseHandle(release);
+    SetEvent(release.Get());
 }
 
 // The system's text for an error code, trimmed as programs commonly show it.
 void CmdSysMsg(const TArgs& A)
 {
-    NeedArgs(A, 1, 1);
-    wchar_t* buffer = nullptr;
+    A.Need(1, 1);
+    TLocalMemory buffer;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                  FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                             nullptr, static_cast<DWORD>(wcstoul(A[0].c_str(), nullptr, 0)), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text(buffer ? buffer : L"", n);
-    LocalFree(buffer);
+                             nullptr, static_cast<DWORD>(wcstoul(A[0].c_str(), nullptr, 0)), 0,
+                             reinterpret_cast<wchar_t*>(buffer.Put()), 0, nullptr);
+    std::wstring text(buffer ? static_cast<const wchar_t*>(buffer.Get()) : L"", n);
     while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
     Print(text);
 }
-
-void CmdHelp(const TArgs&);
-
-struct TCommand {
-    const wchar_t* Name;
-    const wchar_t* Args;
-    const wchar_t* Does;
-    void (*Run)(const TArgs&);
-};
 
 constexpr TCommand KCommands[] = {
     {L"wait-window", L"<class> <timeout_ms>", L"a top-level window of the class, shown or not; prints its HWND", CmdWaitWindow},
@@ -584,35 +436,17 @@ constexpr TCommand KCommands[] = {
     {L"hold", L"<path> <max_ms>", L"keeps the file open for writing (others may read and write) until \"release\" or the time is up; prints \"held\" once open", CmdHold},
     {L"release", L"", L"ends a running \"hold\"", CmdRelease},
     {L"sysmsg", L"<code>", L"prints the system's message text for an error code, trailing blanks and line breaks cut", CmdSysMsg},
-    {L"help", L"", L"this list", CmdHelp},
+    {L"help", L"", L"this list", nullptr},
 };
 
-void CmdHelp(const TArgs&)
-{
-    Print(L"usage: twdriver <command> [arguments]");
-    Print(L"Results go to stdout, one per line, line breaks inside a text as \\n; failures to stderr, exit code 1 (2: a wrong command line).");
-    for (const TCommand& command : KCommands) {
-        Print(std::wstring(L"  ") + command.Name + (*command.Args ? L" " : L"") + command.Args);
-        Print(std::wstring(L"      ") + command.Does);
-    }
-}
+constexpr const wchar_t* KHelpHead[] = {
+    L"usage: twdriver <command> [arguments]",
+    L"Results go to stdout, one per line, line breaks inside a text as \\n; failures to stderr, exit code 1 (2: a wrong command line).",
+};
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    try {
-        if (argc < 2) Fail(L"usage: twdriver <command> [arguments]; twdriver help lists them", KExitUsage);
-        std::wstring name = argv[1];
-        TArgs args(argv + 2, argv + argc);
-        for (const TCommand& command : KCommands) {
-            if (name != command.Name) continue;
-            command.Run(args);
-            return 0;
-        }
-        Fail(L"unknown command: " + name + L"; twdriver help lists them", KExitUsage);
-    } catch (const TFailure& failure) {
-        WriteTo(STD_ERROR_HANDLE, L"twdriver: " + failure.Message);
-        return failure.ExitCode;
-    }
+    return RunTool({.Name = L"twdriver", .Commands = KCommands, .Head = KHelpHead, .Foot = {}}, argc, argv);
 }

@@ -22,11 +22,13 @@
 #include <utility>
 #include <vector>
 
+#include "framework/Handles.h"
+#include "tools/common/Protocol.h"
+#include "tools/common/WindowQueries.h"
+
 namespace {
 
-constexpr wchar_t KInspectMessage[] = L"twdriver.inspect";
-constexpr ULONG_PTR KReplyTag = 0x54574931; // "TWI1"
-constexpr UINT KReplyTimeoutMs = 5000;
+using namespace tools;
 
 // Tabs and line breaks separate fields and lines in the reply: escape them.
 std::wstring Field(std::wstring_view AText)
@@ -42,13 +44,6 @@ std::wstring Field(std::wstring_view AText)
         }
     }
     return out;
-}
-
-std::wstring ClassOf(HWND AWnd)
-{
-    wchar_t name[256] = {};
-    GetClassNameW(AWnd, name, 256);
-    return name;
 }
 
 std::wstring WindowText(HWND AWnd)
@@ -98,9 +93,9 @@ std::wstring Flags(std::initializer_list<std::pair<bool, const wchar_t*>> AFlags
 std::wstring DescribeMenu(HWND AMenuWindow)
 {
     auto menu = reinterpret_cast<HMENU>(SendMessageW(AMenuWindow, MN_GETHMENU, 0, 0));
-    if (!menu) return L"error\tMN_GETHMENU gave no menu\n";
+    if (!menu) return KInspectError + std::wstring(L"MN_GETHMENU gave no menu\n");
     int count = GetMenuItemCount(menu);
-    if (count < 0) return L"error\tGetMenuItemCount failed, error " + std::to_wstring(GetLastError()) + L"\n";
+    if (count < 0) return KInspectError + std::wstring(L"GetMenuItemCount failed, error ") + std::to_wstring(GetLastError()) + L"\n";
     std::wstring out;
     for (int i = 0; i < count; ++i) {
         auto position = static_cast<UINT>(i);
@@ -108,7 +103,7 @@ std::wstring DescribeMenu(HWND AMenuWindow)
         info.cbSize = sizeof(info);
         info.fMask = MIIM_FTYPE | MIIM_STATE;
         if (!GetMenuItemInfoW(menu, position, TRUE, &info)) {
-            out += L"error\tGetMenuItemInfoW failed, error " + std::to_wstring(GetLastError()) + L"\n";
+            out += KInspectError + std::wstring(L"GetMenuItemInfoW failed, error ") + std::to_wstring(GetLastError()) + L"\n";
             continue;
         }
         bool separator = (info.fType & MFT_SEPARATOR) != 0;
@@ -162,7 +157,7 @@ std::wstring ArmRecorder()
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&RecordHook), &self);
     GRecorder = SetWindowsHookExW(WH_CALLWNDPROC, RecordHook, self, GetCurrentThreadId());
-    if (!GRecorder) return L"error\tSetWindowsHookExW failed, error " + std::to_wstring(GetLastError()) + L"\n";
+    if (!GRecorder) return KInspectError + std::wstring(L"SetWindowsHookExW failed, error ") + std::to_wstring(GetLastError()) + L"\n";
     return L"armed\n";
 }
 
@@ -194,8 +189,6 @@ std::wstring DescribeTooltip(HWND ATooltip)
 //
 // Read in the program's own process: Wine answers a handle count and GUI
 // resources of another process with 0, and keeps GDI objects per process.
-
-constexpr wchar_t KProgramTrayClass[] = L"TTrayIcon";
 
 // Loaded once for good, so the figures of one reading and the next carry the
 // same cost of this DLL.
@@ -275,14 +268,13 @@ size_t WindowCount()
 
 size_t ThreadCount()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    fw::TFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return 0;
     size_t count = 0;
     THREADENTRY32 entry{};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry))
         if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
     return count;
 }
 
@@ -336,16 +328,16 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK TwInspectHook(int ACode, WPARA
         if (call->message == inspect) {
             std::wstring cls = ClassOf(call->hwnd);
             std::wstring text;
-            if (cls == L"#32768")
+            if (cls == KMenuClass)
                 text = DescribeMenu(call->hwnd);
             else if (CompareStringOrdinal(cls.c_str(), -1, TOOLTIPS_CLASSW, -1, TRUE) == CSTR_EQUAL)
                 text = DescribeTooltip(call->hwnd);
-            else if (cls == L"Shell_TrayWnd")
+            else if (cls == KShellTrayClass)
                 text = ArmRecorder();
-            else if (cls == KProgramTrayClass)
+            else if (cls == KTrayIconClass)
                 text = call->lParam ? DeliverDpiChange(call->hwnd, static_cast<UINT>(call->lParam)) : DescribeResources();
             else
-                text = L"error\tnothing to read in a window of class " + Field(cls) + L"\n";
+                text = KInspectError + std::wstring(L"nothing to read in a window of class ") + Field(cls) + L"\n";
             Answer(reinterpret_cast<HWND>(call->wParam), call->hwnd, text);
         }
     }

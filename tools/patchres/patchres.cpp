@@ -8,6 +8,9 @@
 // Unix paths and are opened as Z:<path>, so scripts can pass their own paths.
 #include <windows.h>
 
+#include "framework/Handles.h"
+#include "tools/common/CommandLine.h"
+#include "tools/common/Owners.h"
 #include "tools/common/WindowQueries.h"
 
 #include <algorithm>
@@ -22,46 +25,11 @@
 
 namespace {
 
+using namespace tools;
+
 // Every resource of the program is compiled in US English.
 constexpr WORD KLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-constexpr DWORD KPollMs = 20;
 constexpr UINT KSendTimeoutMs = 5000;
-
-constexpr int KExitFailure = 1;
-constexpr int KExitUsage = 2;
-
-struct TFailure {
-    int ExitCode;
-    std::wstring Message;
-};
-
-[[noreturn]] void Fail(std::wstring AMessage, int AExitCode = KExitFailure)
-{
-    throw TFailure{AExitCode, std::move(AMessage)};
-}
-
-[[noreturn]] void FailWithError(const std::wstring& AWhat)
-{
-    Fail(AWhat + L" failed, error " + std::to_wstring(GetLastError()));
-}
-
-// Raw UTF-8 bytes, not the console's code page: callers read this from files.
-void WriteTo(DWORD AStdHandle, std::wstring_view ALine)
-{
-    std::string bytes;
-    if (!ALine.empty()) {
-        int size = WideCharToMultiByte(CP_UTF8, 0, ALine.data(), static_cast<int>(ALine.size()), nullptr, 0, nullptr,
-                                       nullptr);
-        bytes.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_UTF8, 0, ALine.data(), static_cast<int>(ALine.size()), bytes.data(), size, nullptr,
-                            nullptr);
-    }
-    bytes += '\n';
-    DWORD written = 0;
-    WriteFile(GetStdHandle(AStdHandle), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-void Print(std::wstring_view ALine) { WriteTo(STD_OUTPUT_HANDLE, ALine); }
 
 // A Unix path means the same file through Wine's Z: drive; Wine itself would
 // take "/tmp/x" for a path on the current drive.
@@ -133,11 +101,12 @@ struct TResource {
 // Every resource of an executable, in every language, in directory order.
 std::vector<TResource> ReadResources(const std::wstring& APath)
 {
-    HMODULE module = LoadLibraryExW(APath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    fw::TModuleHandle module(
+        LoadLibraryExW(APath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     if (!module) FailWithError(L"loading " + APath + L" as data");
     std::vector<TResource> all;
     EnumResourceTypesW(
-        module,
+        module.Get(),
         [](HMODULE AModule, LPWSTR AType, LONG_PTR AList) -> BOOL {
             EnumResourceNamesW(
                 AModule, AType,
@@ -161,7 +130,6 @@ std::vector<TResource> ReadResources(const std::wstring& APath)
             return TRUE;
         },
         reinterpret_cast<LONG_PTR>(&all));
-    FreeLibrary(module);
     return all;
 }
 
@@ -183,19 +151,14 @@ bool SameResources(const std::vector<TResource>& A, const std::vector<TResource>
 
 std::string ReadFileBytes(const std::wstring& APath)
 {
-    HANDLE file = CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) FailWithError(L"opening " + APath);
+    fw::TFileHandle file(CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) FailWithError(L"opening " + APath);
     std::string bytes;
     char buffer[65536];
     DWORD got = 0;
     BOOL ok = FALSE;
-    while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0) bytes.append(buffer, got);
-    DWORD error = GetLastError();
-    CloseHandle(file);
-    if (!ok) {
-        SetLastError(error);
-        FailWithError(L"reading " + APath);
-    }
+    while ((ok = ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) && got > 0) bytes.append(buffer, got);
+    if (!ok) FailWithError(L"reading " + APath);
     return bytes;
 }
 
@@ -245,18 +208,14 @@ void Patch(const std::wstring& AIn, const std::wstring& AOut, const TResKey& ATy
         wanted.erase(target);
 
     if (!CopyFileW(AIn.c_str(), AOut.c_str(), FALSE)) FailWithError(L"copying " + AIn + L" to " + AOut);
-    HANDLE update = BeginUpdateResourceW(AOut.c_str(), TRUE);
+    TResourceUpdate update(BeginUpdateResourceW(AOut.c_str(), TRUE));
     if (!update) FailWithError(L"BeginUpdateResourceW on " + AOut);
     for (const TResource& r : wanted) {
-        if (UpdateResourceW(update, r.Type.Get(), r.Name.Get(), r.Language, const_cast<char*>(r.Data.data()),
-                            static_cast<DWORD>(r.Data.size())))
-            continue;
-        DWORD error = GetLastError();
-        EndUpdateResourceW(update, TRUE);
-        SetLastError(error);
-        FailWithError(L"UpdateResourceW of " + r.Type.Text() + L" " + r.Name.Text());
+        if (!UpdateResourceW(update.Get(), r.Type.Get(), r.Name.Get(), r.Language, const_cast<char*>(r.Data.data()),
+                             static_cast<DWORD>(r.Data.size())))
+            FailWithError(L"UpdateResourceW of " + r.Type.Text() + L" " + r.Name.Text());
     }
-    if (!EndUpdateResourceW(update, FALSE)) FailWithError(L"EndUpdateResourceW on " + AOut);
+    if (!EndUpdateResourceW(update.Release(), FALSE)) FailWithError(L"EndUpdateResourceW on " + AOut);
 
     if (!SameResources(ReadResources(AOut), wanted))
         Fail(L"the copy's resources are not the ones written (" + what + (AData ? L" replaced)" : L" deleted)"));
@@ -264,25 +223,6 @@ void Patch(const std::wstring& AIn, const std::wstring& AOut, const TResKey& ATy
 }
 
 // ---- windows ----
-
-using tools::ClassOf;
-using tools::SameClass;
-using tools::SameControl;
-using tools::ControlName;
-
-std::vector<HWND> Windows(HWND AParent)
-{
-    std::vector<HWND> windows;
-    auto collect = [](HWND AWnd, LPARAM AParam) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
-        return TRUE;
-    };
-    if (AParent)
-        EnumChildWindows(AParent, collect, reinterpret_cast<LPARAM>(&windows));
-    else
-        EnumWindows(collect, reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
 
 // "Class" is the first visible top-level window of that class;
 // "Class/Child" the first child inside it that is of that class, or that
@@ -292,40 +232,24 @@ HWND WaitTarget(const std::wstring& ATarget, DWORD ATimeoutMs)
     size_t slash = ATarget.find(L'/');
     std::wstring topClass = ATarget.substr(0, slash);
     std::wstring childClass = slash == std::wstring::npos ? L"" : ATarget.substr(slash + 1);
-    ULONGLONG deadline = GetTickCount64() + ATimeoutMs;
-    for (;;) {
-        for (HWND top : Windows(nullptr)) {
+    std::optional<HWND> found = WaitFor(ATimeoutMs, [&]() -> std::optional<HWND> {
+        for (HWND top : TopLevelWindows()) {
             if (!IsWindowVisible(top) || !SameClass(top, topClass)) continue;
             if (childClass.empty()) return top;
-            for (HWND child : Windows(top))
+            for (HWND child : ChildWindows(top))
                 if (SameControl(child, childClass)) return child;
         }
-        if (GetTickCount64() >= deadline) break;
-        Sleep(KPollMs);
-    }
-    Fail(L"time-out: no visible window \"" + ATarget + L"\" after " + std::to_wstring(ATimeoutMs) + L" ms");
-}
-
-std::wstring RectText(const RECT& ARect)
-{
-    wchar_t buffer[64];
-    std::swprintf(buffer, std::size(buffer), L"%ld %ld %ld %ld", ARect.left, ARect.top, ARect.right, ARect.bottom);
-    return buffer;
+        return std::nullopt;
+    });
+    if (!found) Fail(L"time-out: no visible window \"" + ATarget + L"\" after " + std::to_wstring(ATimeoutMs) + L" ms");
+    return *found;
 }
 
 // ---- commands ----
 
-using TArgs = std::vector<std::wstring>;
-
-void NeedArgs(const TArgs& AArgs, size_t AMin, size_t AMax)
-{
-    if (AArgs.size() < AMin || AArgs.size() > AMax)
-        Fail(L"wrong number of arguments (see twpatchres help)", KExitUsage);
-}
-
 void CmdRects(const TArgs& A)
 {
-    NeedArgs(A, 2, 2);
+    A.Need(2, 2);
     HWND wnd = WaitTarget(A[0], NumberArg(A[1]));
     RECT client{};
     GetClientRect(wnd, &client);
@@ -334,7 +258,7 @@ void CmdRects(const TArgs& A)
     OffsetRect(&client, origin.x, origin.y);
     Print(L"client " + RectText(client));
     Print(L"dpi " + std::to_wstring(GetDpiForWindow(wnd)));
-    for (HWND child : Windows(wnd)) {
+    for (HWND child : ChildWindows(wnd)) {
         if (GetParent(child) != wnd) continue;
         RECT r{};
         GetWindowRect(child, &r);
@@ -348,12 +272,12 @@ void CmdRects(const TArgs& A)
 // after its siblings are on the screen.
 void CmdPainted(const TArgs& A)
 {
-    NeedArgs(A, 2, 2);
+    A.Need(2, 2);
     DWORD timeout = NumberArg(A[1]);
     ULONGLONG deadline = GetTickCount64() + timeout;
     HWND wnd = WaitTarget(A[0], timeout);
     for (;;) {
-        std::vector<HWND> windows = Windows(wnd);
+        std::vector<HWND> windows = ChildWindows(wnd);
         windows.push_back(wnd);
         auto pending = std::find_if(windows.begin(), windows.end(), [](HWND AWnd) {
             return IsWindowVisible(AWnd) && GetUpdateRect(AWnd, nullptr, FALSE);
@@ -368,7 +292,7 @@ void CmdPainted(const TArgs& A)
 
 void CmdMessage(const TArgs& A, bool ASend)
 {
-    NeedArgs(A, 4, 5);
+    A.Need(4, 5);
     HWND wnd = WaitTarget(A[0], A.size() == 5 ? NumberArg(A[4]) : 10000);
     UINT message = static_cast<UINT>(NumberArg(A[1]));
     auto wParam = static_cast<WPARAM>(NumberArg(A[2]));
@@ -383,12 +307,15 @@ void CmdMessage(const TArgs& A, bool ASend)
     Print(std::to_wstring(static_cast<long long>(static_cast<LRESULT>(result))));
 }
 
+void CmdSend(const TArgs& A) { CmdMessage(A, true); }
+void CmdPost(const TArgs& A) { CmdMessage(A, false); }
+
 // Where the window answers WM_NCHITTEST with ACode (HTCLOSE is 20): the
 // centre of those points in the window's top-right 64x64 corner, on the
 // screen, so a script can click the caption buttons themselves.
 void CmdHit(const TArgs& A)
 {
-    NeedArgs(A, 3, 3);
+    A.Need(3, 3);
     HWND wnd = WaitTarget(A[0], NumberArg(A[2]));
     auto code = static_cast<LRESULT>(NumberArg(A[1]));
     RECT window{};
@@ -416,7 +343,7 @@ void CmdHit(const TArgs& A)
 // so a script can tell where a label's ink must appear on the screen.
 void CmdInk(const TArgs& A)
 {
-    NeedArgs(A, 3, 3);
+    A.Need(3, 3);
     int height = static_cast<int>(NumberArg(A[0]));
     if (A[1] != L"normal" && A[1] != L"bold") Fail(L"ink: the weight is normal or bold", KExitUsage);
     LOGFONTW font{};
@@ -425,9 +352,10 @@ void CmdInk(const TArgs& A)
     font.lfCharSet = DEFAULT_CHARSET;
     font.lfQuality = CLEARTYPE_QUALITY;
     wcscpy(font.lfFaceName, L"Segoe UI");
-    HFONT hfont = CreateFontIndirectW(&font);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ oldFont = SelectObject(dc, hfont);
+    fw::TFontHandle hfont(CreateFontIndirectW(&font));
+    fw::TMemoryDC memoryDC(CreateCompatibleDC(nullptr));
+    HDC dc = memoryDC.Get();
+    fw::TSelectObject selectFont(dc, hfont.Get());
     const std::wstring& text = A[2];
     RECT extent{};
     DrawTextW(dc, text.c_str(), -1, &extent, DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
@@ -438,8 +366,8 @@ void CmdInk(const TArgs& A)
     BITMAPINFO info{};
     info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -rows, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+    fw::TBitmapHandle bitmap(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    fw::TSelectObject selectBitmap(dc, bitmap.Get());
     RECT all{0, 0, width, rows};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     SetBkMode(dc, TRANSPARENT);
@@ -458,43 +386,58 @@ void CmdInk(const TArgs& A)
             ink = {std::min<LONG>(ink.left, x - margin), std::min<LONG>(ink.top, y - margin),
                    std::max<LONG>(ink.right, x - margin + 1), std::max<LONG>(ink.bottom, y - margin + 1)};
         }
-    SelectObject(dc, oldBitmap);
-    DeleteObject(bitmap);
-    SelectObject(dc, oldFont);
-    DeleteObject(hfont);
-    DeleteDC(dc);
     if (ink.left > ink.right) Fail(L"ink: the text leaves no ink");
     Print(L"extent " + std::to_wstring(extent.right) + L" " + std::to_wstring(extent.bottom));
     Print(L"ink " + RectText(ink));
 }
 
-void Usage()
+// Makes the altered copy: <in.exe> <out.exe> <action> <type> <name> [data].
+void PatchCommand(const TArgs& A)
 {
-    for (const wchar_t* line : {
-             L"usage:",
-             L"  twpatchres <in.exe> <out.exe> delete <type> <name>",
-             L"  twpatchres <in.exe> <out.exe> replace <type> <name> <data file>",
-             L"  twpatchres <in.exe> <out.exe> replace-text <type> <name> <text with \\n \\r \\t \\\\>",
-             L"      copies the executable and deletes or replaces one resource (language 1033) in the copy;",
-             L"      a type or name of digits (or #digits) is an integer id; prints the copy's path",
-             L"  twpatchres rects <class>[/<child class>] <timeout_ms>",
-             L"      a visible window: its client area on the screen, its DPI, then each child window's",
-             L"      class and rectangle relative to the client area (left top right bottom)",
-             L"  twpatchres painted <class> <timeout_ms>",
-             L"      waits until a visible window and every window inside it have painted",
-             L"  twpatchres send <target> <message> <wparam> <lparam> [timeout_ms]",
-             L"      sends a message (numbers in C notation) and prints the result",
-             L"  twpatchres post <target> <message> <wparam> <lparam> [timeout_ms]",
-             L"      posts a message",
-             L"  twpatchres hit <class> <hit-test code> <timeout_ms>",
-             L"      where the window's top-right corner answers WM_NCHITTEST with the code (HTCLOSE = 20):",
-             L"      the centre on the screen (x y), then the bounding rectangle",
-             L"  twpatchres ink <height px> <normal|bold> <text>",
-             L"      the extent of the text in the program's font (width height) and its ink's bounding box",
-             L"      (left top right bottom) relative to where a label draws it",
-             L"Unix paths (/...) are opened through the Z: drive."})
-        Print(line);
+    if (A.size() < 5) Fail(L"wrong number of arguments (see twpatchres help)", KExitUsage);
+    std::wstring in = WindowsPath(A[0]), out = WindowsPath(A[1]);
+    const std::wstring& action = A[2];
+    TResKey type = TResKey::Parse(A[3]), name = TResKey::Parse(A[4]);
+    if (action == L"delete" && A.size() == 5)
+        Patch(in, out, type, name, std::nullopt);
+    else if (action == L"replace" && A.size() == 6)
+        Patch(in, out, type, name, ReadFileBytes(WindowsPath(A[5])));
+    else if (action == L"replace-text" && A.size() == 6)
+        Patch(in, out, type, name, Unescape(A[5]));
+    else
+        Fail(L"unknown action or wrong number of arguments: " + action + L" (see twpatchres help)", KExitUsage);
 }
+
+// The patching forms start with the input file, not a command name: they are
+// listed here and reached through PatchCommand.
+constexpr TCommand KCommands[] = {
+    {L"<in.exe> <out.exe> delete", L"<type> <name>", nullptr, nullptr},
+    {L"<in.exe> <out.exe> replace", L"<type> <name> <data file>", nullptr, nullptr},
+    {L"<in.exe> <out.exe> replace-text", L"<type> <name> <text with \\n \\r \\t \\\\>",
+     L"copies the executable and deletes or replaces one resource (language 1033) in the copy;\n"
+     L"a type or name of digits (or #digits) is an integer id; prints the copy's path",
+     nullptr},
+    {L"rects", L"<class>[/<child class>] <timeout_ms>",
+     L"a visible window: its client area on the screen, its DPI, then each child window's\n"
+     L"class and rectangle relative to the client area (left top right bottom)",
+     CmdRects},
+    {L"painted", L"<class> <timeout_ms>", L"waits until a visible window and every window inside it have painted",
+     CmdPainted},
+    {L"send", L"<target> <message> <wparam> <lparam> [timeout_ms]",
+     L"sends a message (numbers in C notation) and prints the result", CmdSend},
+    {L"post", L"<target> <message> <wparam> <lparam> [timeout_ms]", L"posts a message", CmdPost},
+    {L"hit", L"<class> <hit-test code> <timeout_ms>",
+     L"where the window's top-right corner answers WM_NCHITTEST with the code (HTCLOSE = 20):\n"
+     L"the centre on the screen (x y), then the bounding rectangle",
+     CmdHit},
+    {L"ink", L"<height px> <normal|bold> <text>",
+     L"the extent of the text in the program's font (width height) and its ink's bounding box\n"
+     L"(left top right bottom) relative to where a label draws it",
+     CmdInk},
+};
+
+constexpr const wchar_t* KHelpHead[] = {L"usage:"};
+constexpr const wchar_t* KHelpFoot[] = {L"Unix paths (/...) are opened through the Z: drive."};
 
 } // namespace
 
@@ -502,47 +445,12 @@ int wmain(int argc, wchar_t** argv)
 {
     // Window rectangles in real pixels, also when the system DPI is not 96.
     SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
-    try {
-        TArgs args(argv + 1, argv + argc);
-        if (args.empty() || args[0] == L"help") {
-            Usage();
-            return args.empty() ? KExitUsage : 0;
-        }
-        if (args[0] == L"rects") {
-            CmdRects(TArgs(args.begin() + 1, args.end()));
-            return 0;
-        }
-        if (args[0] == L"painted") {
-            CmdPainted(TArgs(args.begin() + 1, args.end()));
-            return 0;
-        }
-        if (args[0] == L"hit") {
-            CmdHit(TArgs(args.begin() + 1, args.end()));
-            return 0;
-        }
-        if (args[0] == L"ink") {
-            CmdInk(TArgs(args.begin() + 1, args.end()));
-            return 0;
-        }
-        if (args[0] == L"send" || args[0] == L"post") {
-            CmdMessage(TArgs(args.begin() + 1, args.end()), args[0] == L"send");
-            return 0;
-        }
-        if (args.size() < 5) Fail(L"wrong number of arguments (see twpatchres help)", KExitUsage);
-        std::wstring in = WindowsPath(args[0]), out = WindowsPath(args[1]);
-        const std::wstring& action = args[2];
-        TResKey type = TResKey::Parse(args[3]), name = TResKey::Parse(args[4]);
-        if (action == L"delete" && args.size() == 5)
-            Patch(in, out, type, name, std::nullopt);
-        else if (action == L"replace" && args.size() == 6)
-            Patch(in, out, type, name, ReadFileBytes(WindowsPath(args[5])));
-        else if (action == L"replace-text" && args.size() == 6)
-            Patch(in, out, type, name, Unescape(args[5]));
-        else
-            Fail(L"unknown action or wrong number of arguments: " + action + L" (see twpatchres help)", KExitUsage);
-        return 0;
-    } catch (const TFailure& failure) {
-        WriteTo(STD_ERROR_HANDLE, L"twpatchres: " + failure.Message);
-        return failure.ExitCode;
-    }
+    return RunTool({.Name = L"twpatchres",
+                    .Commands = KCommands,
+                    .Head = KHelpHead,
+                    .Foot = KHelpFoot,
+                    .CommandPrefix = L"  twpatchres ",
+                    .Otherwise = PatchCommand,
+                    .HelpWhenEmpty = true},
+                   argc, argv);
 }

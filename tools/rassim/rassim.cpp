@@ -77,6 +77,8 @@
 #include <utility>
 #include <vector>
 
+#include "framework/Handles.h"
+
 #ifndef RASSIM_VARIANT
 #error "RASSIM_VARIANT must name the copy of the DLL (e.g. L\"system32\")"
 #endif
@@ -139,33 +141,7 @@ constexpr DWORD kInvalidSize = 632;
 constexpr std::uintptr_t kHandleBase = 0x10000;
 constexpr DWORD kMaxDelayMs = 600000;  // a typo in a scenario must not hang a test run for days
 
-// ---- handles and lock ----
-
-class Handle {
-public:
-    Handle() = default;
-    explicit Handle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    Handle(Handle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-    Handle& operator=(Handle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            h_ = std::exchange(other.h_, nullptr);
-        }
-        return *this;
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { reset(); }
-
-    HANDLE get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-
-private:
-    void reset() {
-        if (h_) CloseHandle(std::exchange(h_, nullptr));
-    }
-    HANDLE h_ = nullptr;
-};
+// ---- lock ----
 
 // Cross-process lock over the scenario and the log. An abandoned mutex (a holder died) still
 // counts as acquired: the files are only ever replaced whole, so there is nothing to repair.
@@ -173,18 +149,18 @@ class Lock {
 public:
     Lock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\RasSimLock")) {
         if (mutex_) {
-            const DWORD w = WaitForSingleObject(mutex_.get(), INFINITE);
+            const DWORD w = WaitForSingleObject(mutex_.Get(), INFINITE);
             held_ = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;
         }
     }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
     ~Lock() {
-        if (held_) ReleaseMutex(mutex_.get());
+        if (held_) ReleaseMutex(mutex_.Get());
     }
 
 private:
-    Handle mutex_;
+    fw::TKernelHandle mutex_;
     bool held_ = false;
 };
 
@@ -301,7 +277,7 @@ std::wstring pathFromEnv(const wchar_t* var) {
 // replace a file it could not read.
 DWORD readFile(const std::wstring& path, std::string& out) {
     out.clear();
-    Handle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    fw::TFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) {
         const DWORD e = GetLastError();
@@ -310,7 +286,7 @@ DWORD readFile(const std::wstring& path, std::string& out) {
     char buf[16384];
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(f.get(), buf, sizeof buf, &got, nullptr)) return GetLastError();
+        if (!ReadFile(f.Get(), buf, sizeof buf, &got, nullptr)) return GetLastError();
         if (got == 0) return kOk;
         out.append(buf, got);
     }
@@ -320,14 +296,14 @@ DWORD replaceFile(const std::wstring& path, std::string_view bytes) {
     const std::wstring temp = path + L".rassim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(GetCurrentThreadId());
     {
-        Handle f(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+        fw::TFileHandle f(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                              nullptr));
         if (!f) return GetLastError();
         DWORD written = 0;
-        const BOOL ok = WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        const BOOL ok = WriteFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         if (!ok || written != bytes.size()) {
             const DWORD e = ok ? ERROR_WRITE_FAULT : GetLastError();
-            f = Handle();
+            f.Reset();
             DeleteFileW(temp.c_str());
             return e;
         }
@@ -346,13 +322,13 @@ void appendLog(std::wstring_view line) {
     std::string bytes = narrow(line);
     bytes += '\n';
     Lock lock;
-    Handle f(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+    fw::TFileHandle f(CreateFileW(path.c_str(), FILE_APPEND_DATA,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return;
-    SetFilePointer(f.get(), 0, nullptr, FILE_END);
+    SetFilePointer(f.Get(), 0, nullptr, FILE_END);
     DWORD written = 0;
-    WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    WriteFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 DWORD logged(std::wstring_view function, std::initializer_list<std::wstring_view> detail, DWORD result) {

@@ -29,22 +29,24 @@
 #include <string>
 #include <vector>
 
+#include "framework/Handles.h"
+#include "tools/common/InspectClient.h"
+#include "tools/common/Protocol.h"
 #include "tools/common/WindowQueries.h"
 
 namespace {
 
-constexpr wchar_t KTrayIconClass[] = L"TTrayIcon";
-constexpr wchar_t KMenuClass[] = L"#32768";
-constexpr wchar_t KShellTrayClass[] = L"Shell_TrayWnd";
-constexpr UINT KTrayCallback = WM_USER + 1;
-constexpr WPARAM KTrayIconId = 1;
-constexpr DWORD KPollMs = 5;
+using tools::KMenuClass;
+using tools::KShellTrayClass;
+using tools::KTrayCallback;
+using tools::KTrayIconClass;
+using tools::KTrayIconId;
 
-constexpr wchar_t KHookDll[] = L"twmenuhook.dll";
-constexpr char KHookProc[] = "TwInspectHook";
-constexpr wchar_t KInspectMessage[] = L"twdriver.inspect";
-constexpr ULONG_PTR KReplyTag = 0x54574931; // "TWI1"
-constexpr UINT KInspectTimeoutMs = 10000;
+// Shorter than the tools' poll: every step of hundreds of cycles waits on it.
+constexpr DWORD KPollMs = 5;
+// A request may deliver a DPI change, which the program answers with new
+// icons before the hook replies: twice what a plain reading needs.
+constexpr UINT KInspectTimeoutMs = 2 * tools::KInspectTimeoutMs;
 
 // The DPIs the changes go through in turn: four icon sizes (24, 32, 20, 16).
 constexpr UINT KDpis[] = {144, 192, 120, 96};
@@ -200,74 +202,33 @@ std::string TableHandleCount(DWORD APid)
 
 // ---- asking twmenuhook.dll inside the program ----
 
-std::wstring GReply;
-bool GReplied = false;
-
-LRESULT CALLBACK ReplyWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
-{
-    if (AMsg == WM_COPYDATA) {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
-        if (data && data->dwData == KReplyTag) {
-            GReply.assign(static_cast<const wchar_t*>(data->lpData), data->cbData / sizeof(wchar_t));
-            GReplied = true;
-            return TRUE;
-        }
-    }
-    return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-}
-
 class TInspector {
 public:
-    explicit TInspector(HWND ATarget) : FTarget(ATarget)
-    {
-        wchar_t path[MAX_PATH] = {};
-        std::wstring folder(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
-        folder = folder.substr(0, folder.find_last_of(L"\\/") + 1);
-        FHook = LoadLibraryW((folder + KHookDll).c_str());
-        if (!FHook) Fail("cannot load twmenuhook.dll, error " + std::to_string(GetLastError()));
-        FProc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(FHook, KHookProc)));
-        if (!FProc) Fail("twmenuhook.dll has no TwInspectHook");
-        FMessage = RegisterWindowMessageW(KInspectMessage);
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = ReplyWndProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"tw_soak.reply";
-        RegisterClassExW(&wc);
-        FReply = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-        if (!FReply) Fail("cannot create the reply window, error " + std::to_string(GetLastError()));
-    }
-    ~TInspector()
-    {
-        DestroyWindow(FReply);
-        FreeLibrary(FHook);
-    }
-    TInspector(const TInspector&) = delete;
-    TInspector& operator=(const TInspector&) = delete;
+    explicit TInspector(HWND ATarget) : FTarget(ATarget) { Check(FClient.Open(L"tw_soak.reply")); }
 
     // The hook's answer to one request (0: the resources; else a DPI to deliver).
-    std::wstring Ask(LPARAM ARequest)
-    {
-        HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, FProc, FHook, GetWindowThreadProcessId(FTarget, nullptr));
-        if (!hook) Fail("SetWindowsHookExW failed, error " + std::to_string(GetLastError()));
-        GReplied = false;
-        DWORD_PTR result = 0;
-        LRESULT sent = SendMessageTimeoutW(FTarget, FMessage, reinterpret_cast<WPARAM>(FReply), ARequest, SMTO_NORMAL,
-                                           KInspectTimeoutMs, &result);
-        DWORD error = GetLastError();
-        UnhookWindowsHookEx(hook);
-        if (!sent) Fail("the tray icon's window did not take the request, error " + std::to_string(error));
-        if (!GReplied) Fail("twmenuhook.dll gave no answer");
-        if (GReply.rfind(L"error\t", 0) == 0) Fail("twmenuhook.dll: " + Narrow(GReply.substr(6)));
-        return GReply;
-    }
+    std::wstring Ask(LPARAM ARequest) { return Check(FClient.Ask(FTarget, ARequest, KInspectTimeoutMs)); }
 
 private:
+    static std::wstring Check(tools::TInspectAnswer AAnswer)
+    {
+        std::string error = std::to_string(AAnswer.Error);
+        switch (AAnswer.Fault) {
+        case tools::TInspectFault::None: break;
+        case tools::TInspectFault::LoadHook: Fail("cannot load twmenuhook.dll, error " + error);
+        case tools::TInspectFault::NoHookProc: Fail("twmenuhook.dll has no TwInspectHook");
+        case tools::TInspectFault::ReplyWindow: Fail("cannot create the reply window, error " + error);
+        case tools::TInspectFault::SetHook: Fail("SetWindowsHookExW failed, error " + error);
+        case tools::TInspectFault::NotTaken:
+            Fail("the tray icon's window did not take the request, error " + error);
+        case tools::TInspectFault::NoAnswer: Fail("twmenuhook.dll gave no answer");
+        case tools::TInspectFault::HookError: Fail("twmenuhook.dll: " + Narrow(AAnswer.Text));
+        }
+        return AAnswer.Text;
+    }
+
     HWND FTarget;
-    HMODULE FHook = nullptr;
-    HOOKPROC FProc = nullptr;
-    UINT FMessage = 0;
-    HWND FReply = nullptr;
+    tools::THookClient FClient;
 };
 
 // ---- the cycle ----
@@ -470,13 +431,12 @@ int wmain(int argc, wchar_t** argv)
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = KShellTrayClass;
         RegisterClassW(&wc);
-        HWND shell = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, KShellTrayClass, L"", WS_POPUP, 0, 0, 0, 0,
-                                     nullptr, nullptr, wc.hInstance, nullptr);
-        if (!shell || FindWindowW(KShellTrayClass, nullptr) != shell)
+        fw::TWindowHandle shell(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, KShellTrayClass, L"", WS_POPUP, 0, 0,
+                                                0, 0, nullptr, nullptr, wc.hInstance, nullptr));
+        if (!shell || FindWindowW(KShellTrayClass, nullptr) != shell.Get())
             Fail("the stand-in tray window is not the first of its class");
 
         TSoak(options, tray).Run();
-        DestroyWindow(shell);
         return 0;
     } catch (const TFailure& failure) {
         Print("soak error=" + failure.What);
