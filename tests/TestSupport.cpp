@@ -9,7 +9,9 @@
 #include <stdexcept>
 #include <algorithm>
 
+#include "framework/Handles.h"
 #include "framework/Text.h"
+#include "tools/common/WineNotify.h"
 
 namespace test {
 
@@ -24,45 +26,26 @@ std::wstring TempRoot()
 
 std::string ReadAll(const std::wstring& APath)
 {
-    HANDLE file = CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
+    fw::TFileHandle file(CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return {};
     std::string data;
     char chunk[4096];
     DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) data.append(chunk, got);
-    CloseHandle(file);
+    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) data.append(chunk, got);
     return data;
 }
 
 void WriteAll(const std::wstring& APath, const std::string& AData)
 {
-    HANDLE file = CreateFileW(APath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write scenario");
+    fw::TFileHandle file(CreateFileW(APath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
-    WriteFile(file, AData.data(), static_cast<DWORD>(AData.size()), &written, nullptr);
-    CloseHandle(file);
+    if (!file || !WriteFile(file.Get(), AData.data(), static_cast<DWORD>(AData.size()), &written, nullptr) ||
+        written != AData.size())
+        throw std::runtime_error("cannot write scenario");
 }
 
-// Wine's notify_data, as shell32 sends it in WM_COPYDATA.
-#pragma pack(push, 4)
-struct TWineNotifyData {
-    LONG hWnd;
-    UINT uID;
-    UINT uFlags;
-    UINT uCallbackMessage;
-    WCHAR szTip[128];
-    DWORD dwState;
-    DWORD dwStateMask;
-    WCHAR szInfo[256];
-    UINT uTimeout;
-    WCHAR szInfoTitle[64];
-    DWORD dwInfoFlags;
-    GUID guidItem;
-    UINT width, height, planes, bpp;
-};
-#pragma pack(pop)
-static_assert(sizeof(TWineNotifyData) == 960);
+using tools::TWineNotifyData;
 
 } // namespace
 

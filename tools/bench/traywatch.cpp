@@ -31,13 +31,14 @@
 #include <string>
 
 #include "framework/Handles.h"
+#include "tools/common/WineNotify.h"
 #include "tools/common/Protocol.h"
 
 namespace {
 
 using tools::KShellTrayClass;
 // Smallest record Wine's Shell_NotifyIconW sends; icon bits follow it.
-constexpr DWORD KMinRecordSize = 960;
+constexpr DWORD KMinRecordSize = sizeof(tools::TWineNotifyData);
 
 int64_t Now() noexcept
 {

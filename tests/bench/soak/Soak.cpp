@@ -33,6 +33,7 @@
 #include "tools/common/InspectClient.h"
 #include "tools/common/Protocol.h"
 #include "tools/common/WindowQueries.h"
+#include "tools/common/WineNotify.h"
 
 namespace {
 
@@ -51,26 +52,7 @@ constexpr UINT KInspectTimeoutMs = 2 * tools::KInspectTimeoutMs;
 // The DPIs the changes go through in turn: four icon sizes (24, 32, 20, 16).
 constexpr UINT KDpis[] = {144, 192, 120, 96};
 
-// Wine's notify_data as shell32 sends it in WM_COPYDATA (a Wine-internal
-// layout, pinned to Wine 8; the icon's bits follow it).
-#pragma pack(push, 4)
-struct TWineNotifyData {
-    LONG hWnd;
-    UINT uID;
-    UINT uFlags;
-    UINT uCallbackMessage;
-    WCHAR szTip[128];
-    DWORD dwState;
-    DWORD dwStateMask;
-    WCHAR szInfo[256];
-    UINT uTimeout;
-    WCHAR szInfoTitle[64];
-    DWORD dwInfoFlags;
-    GUID guidItem;
-    UINT width, height, planes, bpp;
-};
-#pragma pack(pop)
-static_assert(sizeof(TWineNotifyData) == 960);
+using tools::TWineNotifyData;
 
 struct TFailure {
     std::string What;
