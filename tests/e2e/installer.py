@@ -11,13 +11,12 @@ import os
 import pwd
 import re
 import shutil
-import subprocess
 import sys
 import zipfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TRAY_CLASS, WINE, check, scaled, wait_until
+from harness import TRAY_CLASS, WINE, check, wait_until
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -51,10 +50,7 @@ def packages(s):
     config = s.build / "CPackConfig.cmake"
     check(config.is_file(), f"{config} is missing: the build does not include packaging/Packaging.cmake")
     out = s.tmp / "packages"
-    with open(s.tmp / "cpack.log", "wb") as log:
-        code = subprocess.run(["cpack", "--config", str(config), "-B", str(out)], cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=log, stderr=subprocess.STDOUT, timeout=scaled(120)).returncode
-    check(code == 0, f"cpack: exit code {code}: {(s.tmp / 'cpack.log').read_text(errors='replace')[-2000:]}")
+    s.run("cpack", "--config", config, "-B", out, log="cpack", env=os.environ, timeout=120, check_code=True)
     version = re.search(r'^set\(CPACK_PACKAGE_VERSION "([^"]+)"\)', config.read_text(), re.M).group(1)
     setup = out / f"Tarnwick-{version}-win64-setup.exe"
     portable = out / f"Tarnwick-{version}-win64-portable.zip"
@@ -80,13 +76,10 @@ def packages(s):
 
 def reg_value(s, key, name):
     """The data of a registry value as `reg query` shows it, or None when there is none."""
-    out = s.tmp / "reg.out"
-    with open(out, "wb") as o:
-        code = subprocess.run([WINE, "reg", "query", key, "/v", name], env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=o, stderr=subprocess.STDOUT, timeout=scaled(30)).returncode
-    if code != 0:
+    ran = s.run(WINE, "reg", "query", key, "/v", name, log="reg", timeout=30)
+    if ran.code != 0:
         return None
-    for line in out.read_text(encoding="utf-8", errors="replace").splitlines():
+    for line in ran.out.decode("utf-8", "replace").splitlines():
         parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
         if len(parts) == 3 and parts[0].lower() == name.lower():
             return parts[2]

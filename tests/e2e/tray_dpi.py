@@ -39,8 +39,8 @@ def icon_image(size):
 def pixels(s, png):
     """The corner's pixels as a dict (x, y) -> (r, g, b)."""
     left, top, width, height = CORNER
-    text = harness.subprocess.run([harness.CONVERT, str(png), "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}",
-                                   "+repage", "-depth", "8", "txt:-"], check=True, capture_output=True).stdout.decode()
+    text = s.convert(png, "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}", "+repage", "-depth", "8",
+                     "txt:-").decode()
     found = {}
     for match in harness.re.finditer(r"^(\d+),(\d+): \S+\s+#([0-9A-Fa-f]{6})", text, harness.re.M):
         rgb = bytes.fromhex(match.group(3))

@@ -10,12 +10,11 @@ font leaves ink. Screenshots of the dialog stay in <build>/e2e/version_dialog/.
 
 import re
 import shutil
-import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TestFailure, check, ms, scaled, wait_until
+from harness import TestFailure, check, ms, wait_until
 
 DIALOG = "TfrmVersion"
 # The system's controls, as the tools name them.
@@ -74,11 +73,8 @@ def patchres(s, *args):
 
 def reg(s, *args):
     """Runs wine's reg; returns its exit code and output."""
-    out = s.tmp / "reg.out"
-    with open(out, "wb") as o:
-        code = subprocess.run([harness.WINE, "reg", *map(str, args)], env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=o, stderr=subprocess.STDOUT, timeout=scaled(60)).returncode
-    return code, out.read_bytes().decode("utf-8", "replace")
+    ran = s.run(harness.WINE, "reg", *args, log="reg")
+    return ran.code, (ran.out + ran.err).decode("utf-8", "replace")
 
 
 def windows_path(path):
@@ -171,11 +167,10 @@ def wait_closed(s):
 # ---- the screen ----
 
 class Picture:
-    def __init__(self, png):
+    def __init__(self, s, png):
         self.png = png
         self.width = harness.DESKTOP_SIZE[0]
-        self.raw = subprocess.run([harness.CONVERT, str(png), "-alpha", "off", "-depth", "8", "rgb:-"], check=True,
-                                  stdin=subprocess.DEVNULL, capture_output=True).stdout
+        self.raw = s.convert(png, "-alpha", "off", "-depth", "8", "rgb:-")
 
     def bounds(self, region, predicate):
         """The bounding box (left top right bottom, right and bottom exclusive) of the matching pixels, or None."""
@@ -236,7 +231,7 @@ def dialog_picture(s, dialog, label):
     pictures = []
 
     def painted():
-        pictures.append(Picture(s.screenshot(label)))
+        pictures.append(Picture(s, s.screenshot(label)))
         return pictures[-1].bounds(frame, near(FOCUS_FRAME)) is not None
     wait_until("the dialog painted", painted, 10, 0.2)
     s.artifacts.mkdir(parents=True, exist_ok=True)
