@@ -57,7 +57,7 @@ def start_xvfb(workdir):
     with open(workdir / "xvfb.log", "w") as out:
         proc = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
-             "-nolisten", "tcp"],
+             "-nolisten", "tcp", "-noreset"],
             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, pass_fds=(write_end,))
     os.close(write_end)
     number = b""

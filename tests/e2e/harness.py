@@ -46,7 +46,7 @@ SOURCE = Path(__file__).resolve().parents[2]
 LIB_SH = SOURCE / "tools" / "wine" / "lib.sh"
 
 sys.path.insert(0, str(SOURCE / "tools" / "wine"))
-from wine_env import (DESKTOP_SIZE, ICON_SIZE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
+from wine_env import (DEBUG, DESKTOP_SIZE, ICON_SIZE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
                       TRAY_TOP, WINE, WINESERVER)
 
 XVFB = "/usr/bin/Xvfb"
@@ -302,7 +302,7 @@ class Session:
             os.environ,
             DISPLAY=self.display,
             WINEPREFIX=str(self.prefix),
-            WINEDEBUG="-all",
+            WINEDEBUG=DEBUG,
             WINEDLLOVERRIDES=OVERRIDES,
             RASSIM_SCENARIO=str(self.scenario),
             RASSIM_LOG=str(self.log),
@@ -321,10 +321,12 @@ class Session:
 
     def _start_xvfb(self):
         # -displayfd lets Xvfb pick a free display itself: no race with parallel tests.
+        # -noreset: see xvfb_start in lib.sh; here the server is without clients while
+        # restart_server brings up a new desktop.
         read_end, write_end = os.pipe()
         self.xvfb = self._spawn(
             [XVFB, "-displayfd", str(write_end), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
-             "-nolisten", "tcp"],
+             "-nolisten", "tcp", "-noreset"],
             "xvfb.log", signal.SIGTERM, pass_fds=(write_end,))
         os.close(write_end)
         (self.tmp / "xvfb.pid").write_text(str(self.xvfb.pid))

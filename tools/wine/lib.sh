@@ -128,10 +128,13 @@ wine_copy_prefix() {
 
 # xvfb_start: starts Xvfb, as large as the desktop, on a display it picks itself
 # (-displayfd: no race with other users of the machine); sets XVFB_PID and DISPLAY.
+# -noreset: by default the X server resets whenever its last client leaves, and a
+# client connecting meanwhile fails to open the display (a Wine program then ends at
+# once with exit code 1); each test program may be the only client for a moment.
 xvfb_start() {
   local number i
   number=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 "${DESKTOP_WIDTH}x${DESKTOP_HEIGHT}x24" -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${DESKTOP_WIDTH}x${DESKTOP_HEIGHT}x24" -nolisten tcp -noreset 3>"$number" >/dev/null 2>&1 &
   XVFB_PID=$!
   # It writes the number once it accepts clients; 20 s, as the end-to-end harness allows,
   # is far beyond a start on a loaded machine. The loop ends at once if Xvfb dies.

@@ -18,7 +18,7 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "$DISPLAY $XVFB_PID" >"$build/wine/display"
   fi
 fi
-export WINEPREFIX=$build/wine/prefix WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=$WINE_OVERRIDES
+export WINEPREFIX=$build/wine/prefix WINEDEBUG=${WINEDEBUG:-$WINE_DEBUG} WINEDLLOVERRIDES=$WINE_OVERRIDES
 # Wine's background services may inherit our output handles and outlive the
 # program; a pipe to the caller would then never close. Go through files.
 out=$(mktemp) err=$(mktemp)
