@@ -468,6 +468,54 @@ class Session:
         """Runs a Windows program of the prefix (taskkill, reg) to its end; returns its exit code."""
         return self.run(WINE, *args, log="wine", timeout=timeout).code
 
+    # ---- the registry ----
+    # Wine's reg, like any Wine program, now and then dies in ld.so on its way out, after
+    # its work is done and its answer printed ("Inconsistency detected by ld.so:
+    # dl-fini.c", exit code 127). So what it printed is the answer and the registry the
+    # proof of a change; its exit code only tells a missing key or value (1, with reg's
+    # own words) from a failure. Each step runs once: a change that did not happen fails.
+
+    def reg(self, *args):
+        """Runs Wine's reg once; returns its exit code and all it printed."""
+        ran = self.run(WINE, "reg", *args, log="reg", timeout=30)
+        return ran.code, (ran.out + ran.err).decode("utf-8", "replace")
+
+    @staticmethod
+    def _reg_missing(code, text):
+        return code == 1 and re.search(r"Unable to find the specified registry (key|value)", text)
+
+    def reg_value(self, key, name):
+        """The data of a registry value as `reg query` prints it (a DWORD as 0x...), or None
+        when the key or the value does not exist."""
+        code, text = self.reg("query", key, "/v", name)
+        for line in text.splitlines():
+            parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                return parts[2] if len(parts) == 3 else ""
+        if self._reg_missing(code, text):
+            return None
+        raise TestFailure(f"reg query {key} /v {name}: exit {code}: {text.strip()[-2000:]}")
+
+    def reg_key_exists(self, key):
+        code, text = self.reg("query", key)
+        if self._reg_missing(code, text):
+            return False
+        check(key.lower() in text.lower(), f"reg query {key}: exit {code}: {text.strip()[-2000:]}")
+        return True
+
+    def reg_set(self, key, name, kind, data):
+        """Writes a value (REG_SZ or REG_DWORD) and reads it back."""
+        code, text = self.reg("add", key, "/v", name, "/t", kind, "/d", data, "/f")
+        got = self.reg_value(key, name)
+        wanted = f"0x{int(data):x}" if kind == "REG_DWORD" else str(data)
+        check(got is not None and got.lower() == wanted.lower(),
+              f"reg add {key} /v {name} /d {data}: {got!r} read back (reg add: exit {code}: {text.strip()[-1000:]})")
+
+    def reg_delete(self, key, name):
+        """Deletes a value if it is there and checks that it is gone."""
+        code, text = self.reg("delete", key, "/v", name, "/f")
+        check(self.reg_value(key, name) is None, f"reg delete {key} /v {name}: still there (exit {code}: {text.strip()})")
+
     def reset(self):
         """Between cases: no program left, the default phonebook, the pointer out of the way."""
         for program in self.programs:

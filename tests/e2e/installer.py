@@ -16,7 +16,7 @@ import zipfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TRAY_CLASS, WINE, check, wait_until
+from harness import TRAY_CLASS, check, wait_until
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -74,22 +74,6 @@ def packages(s):
     return setup
 
 
-def reg_value(s, key, name):
-    """The data of a registry value as `reg query` shows it, or None when there is none."""
-    ran = s.run(WINE, "reg", "query", key, "/v", name, log="reg", timeout=30)
-    if ran.code != 0:
-        return None
-    for line in ran.out.decode("utf-8", "replace").splitlines():
-        parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
-        if len(parts) == 3 and parts[0].lower() == name.lower():
-            return parts[2]
-    return ""
-
-
-def key_exists(s, key):
-    return s.wine("reg", "query", key) == 0
-
-
 def install(s):
     code = s.wine(packages(s), "/S", timeout=60)
     check(code == 0, f"the silent setup: exit code {code}")
@@ -115,28 +99,27 @@ def install_run_and_uninstall(s):
         "NoModify": "0x1", "NoRepair": "0x1",
     }
     for name, data in expected.items():
-        got = reg_value(s, UNINSTALL_KEY, name)
+        got = s.reg_value(UNINSTALL_KEY, name)
         check(got == data, f"uninstall entry {name}: {got!r}, not {data!r}")
 
     write_settings(s)
     program = s.start_ready(exe=INSTALLED_EXE)
     # Registered as the program does it, the path in another case.
-    check(s.wine("reg", "add", RUN_KEY, "/v", "Tarnwick", "/t", "REG_SZ", "/d", INSTALLED_EXE.upper(), "/f") == 0,
-          "reg add Run")
+    s.reg_set(RUN_KEY, "Tarnwick", "REG_SZ", INSTALLED_EXE.upper())
 
     # The way Add/Remove Programs runs it: this copy hands over to one in %TEMP% and returns at once.
-    quiet = reg_value(s, UNINSTALL_KEY, "QuietUninstallString")
+    quiet = s.reg_value(UNINSTALL_KEY, "QuietUninstallString")
     uninstaller, switch = re.fullmatch(r'"([^"]+)" (/S)', quiet).groups()
     check(s.wine(uninstaller, switch) == 0, "the uninstaller did not start")
     code = program.wait_exit(20)
     check(code == 0, f"the running Tarnwick ended with {code}, not 0 (not closed but killed?)")
     # The entry goes last, so its removal says the uninstaller is done.
-    wait_until("the uninstall entry removed", lambda: not key_exists(s, UNINSTALL_KEY), 30, 0.2)
+    wait_until("the uninstall entry removed", lambda: not s.reg_key_exists(UNINSTALL_KEY), 30, 0.2)
 
     folder = unix_path(s, INSTALL_DIR)
     check(not folder.exists(), f"left in the programs folder: {sorted(os.listdir(folder)) if folder.exists() else ''}")
     check(not shortcut(s).exists(), "the Start-menu shortcut is still there")
-    check(reg_value(s, RUN_KEY, "Tarnwick") is None, "the Run value of the installed copy is still there")
+    check(s.reg_value(RUN_KEY, "Tarnwick") is None, "the Run value of the installed copy is still there")
     # The program rewrites the file as it ends; the user's choice must survive.
     path = settings_file(s)
     check(path.is_file(), "the settings file was removed")
@@ -154,7 +137,7 @@ def upgrade_while_running_then_uninstall(s):
     check(code == 0, f"the setup ended the running Tarnwick with {code}, not 0")
 
     other = r"C:\Tools\Tarnwick.exe"
-    check(s.wine("reg", "add", RUN_KEY, "/v", "Tarnwick", "/t", "REG_SZ", "/d", other, "/f") == 0, "reg add Run")
+    s.reg_set(RUN_KEY, "Tarnwick", "REG_SZ", other)
     program = s.start_ready(exe=INSTALLED_EXE)
     # Run from a copy with _?= it works in place and its exit code is the uninstall's.
     copy = s.tmp / "uninstaller" / "Uninstall.exe"
@@ -166,8 +149,8 @@ def upgrade_while_running_then_uninstall(s):
     check(code == 0, f"the running Tarnwick ended with {code}, not 0")
     folder = unix_path(s, INSTALL_DIR)
     check(not folder.exists(), f"left in the programs folder: {sorted(os.listdir(folder)) if folder.exists() else ''}")
-    check(not key_exists(s, UNINSTALL_KEY), "the uninstall entry is still there")
-    got = reg_value(s, RUN_KEY, "Tarnwick")
+    check(not s.reg_key_exists(UNINSTALL_KEY), "the uninstall entry is still there")
+    got = s.reg_value(RUN_KEY, "Tarnwick")
     check(got == other, f"another copy's Run value became {got!r}")
 
 

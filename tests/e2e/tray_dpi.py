@@ -58,8 +58,7 @@ def disc_box(found):
 
 def shown_as_drawn(s, dpi, size):
     if dpi != 96:
-        code = s.wine("reg", "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
-        check(code == 0, f"reg add LogPixels: exit {code}")
+        s.reg_set(DESKTOP_KEY, "LogPixels", "REG_DWORD", dpi)
         # Wine's processes read the DPI once: a fresh server makes everyone agree.
         s.restart_server()
     s.write_scenario(DEFAULT_SCENARIO)

@@ -8,7 +8,6 @@ screenshot and compared with where twpatchres says the same text in the same
 font leaves ink. Screenshots of the dialog stay in <build>/e2e/version_dialog/.
 """
 
-import re
 import shutil
 import sys
 
@@ -71,36 +70,22 @@ def patchres(s, *args):
     return s.patchres(*args)
 
 
-def reg(s, *args):
-    """Runs wine's reg; returns its exit code and output."""
-    ran = s.run(harness.WINE, "reg", *args, log="reg")
-    return ran.code, (ran.out + ran.err).decode("utf-8", "replace")
-
-
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
 def set_run_value(s, kind):
     """The Run value before the program starts: None (absent), "path" (this exe) or "dword"."""
-    reg(s, "delete", RUN_KEY, "/v", RUN_VALUE, "/f")
+    s.reg_delete(RUN_KEY, RUN_VALUE)
     if kind == "path":
-        code, out = reg(s, "add", RUN_KEY, "/v", RUN_VALUE, "/t", "REG_SZ", "/d", windows_path(s.exe), "/f")
+        s.reg_set(RUN_KEY, RUN_VALUE, "REG_SZ", windows_path(s.exe))
     elif kind == "dword":
-        code, out = reg(s, "add", RUN_KEY, "/v", RUN_VALUE, "/t", "REG_DWORD", "/d", "1", "/f")
-    else:
-        return
-    check(code == 0, f"reg add: exit {code}: {out.strip()}")
+        s.reg_set(RUN_KEY, RUN_VALUE, "REG_DWORD", 1)
 
 
 def run_value(s):
     """The Run value's data as wine reg shows it, or None."""
-    code, out = reg(s, "query", RUN_KEY, "/v", RUN_VALUE)
-    if code != 0:
-        return None
-    match = re.search(rf"^\s*{RUN_VALUE}\s+REG_\w+\s+(.*?)\s*$", out, re.MULTILINE)
-    check(match, f"reg query printed no {RUN_VALUE} value: {out!r}")
-    return match.group(1)
+    return s.reg_value(RUN_KEY, RUN_VALUE)
 
 
 CURRENT_DPI = [96]  # the prefix's LogPixels; a fresh prefix has none, which Wine takes as 96
@@ -112,8 +97,7 @@ def use_dpi(s, dpi):
     # another process): a fresh wineserver takes the desktop down with it.
     if CURRENT_DPI[0] == dpi:
         return
-    code, out = reg(s, "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
-    check(code == 0, f"reg add LogPixels: exit {code}: {out.strip()}")
+    s.reg_set(DESKTOP_KEY, "LogPixels", "REG_DWORD", dpi)
     s.restart_server()
     CURRENT_DPI[0] = dpi
 
