@@ -111,9 +111,10 @@ if [ "$mode" = display ]; then
   [ -n "$window" ] || fail "no Wine desktop window on $DISPLAY"
 fi
 
-# The desktop is 1000x700; its taskbar is y 680-699 and the icon sits at 982,682 (16x16).
-width=1000 height=700
-icon_x=990 icon_y=689
+# The desktop and where its first tray icon sits, as every script here has them (wine.env).
+width=$DESKTOP_WIDTH height=$DESKTOP_HEIGHT
+icon_left=$TRAY_FIRST_LEFT icon_top=$TRAY_TOP icon_size=$TRAY_ICON_SIZE
+icon_x=$((icon_left + icon_size / 2)) icon_y=$((icon_top + icon_size / 2))
 # Where the pointer waits while pictures are taken: bare desktop, away from all they show.
 rest_x=300 rest_y=200
 
@@ -183,7 +184,7 @@ open_menu() {
 connected() {
   local n
   shot "$demo/shot-icon.png" || return 1
-  n=$(/usr/bin/convert "$demo/shot-icon.png" -crop 16x16+982+682 +repage -depth 8 txt:- | grep -ci '#FFF000') || return 1
+  n=$(/usr/bin/convert "$demo/shot-icon.png" -crop "${icon_size}x$icon_size+$icon_left+$icon_top" +repage -depth 8 txt:- | grep -ci '#FFF000') || return 1
   [ "$n" -ge 40 ]
 }
 
@@ -202,8 +203,8 @@ pointer "$icon_x" "$icon_y"
 rect=$(wait_rect 10 tooltips_class32 Office) || fail "the icon's tip did not show"
 read -r left top _ _ <<<"$rect"
 shot "$demo/shot-tray.png"
-left=$((left < 982 ? left : 982))
-crop "$demo/shot-tray.png" "$demo/tray.png" 400% $((left - 16)) $((top - 10)) "$width" "$height"
+left=$((left < icon_left ? left : icon_left))
+crop "$demo/shot-tray.png" "$demo/tray.png" 400% $((left - icon_size)) $((top - 10)) "$width" "$height"
 pointer "$rest_x" "$rest_y"
 wait_gone 10 tooltips_class32 Office || fail "the icon's tip stays after the pointer left"
 

@@ -25,8 +25,9 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 LIB_SH = REPO / "tools" / "wine" / "lib.sh"
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, str(REPO / "tools" / "wine"))
+from wine_env import DESKTOP_SIZE, OVERRIDES, WINE, WINESERVER  # noqa: E402
 STRIP = "x86_64-w64-mingw32-strip"
 
 # Two VPN entries: the program enumerates and queries both while starting.
@@ -55,7 +56,8 @@ def start_xvfb(workdir):
     read_end, write_end = os.pipe()
     with open(workdir / "xvfb.log", "w") as out:
         proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1000x700x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
+             "-nolisten", "tcp", "-noreset"],
             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT, pass_fds=(write_end,))
     os.close(write_end)
     number = b""
@@ -191,10 +193,9 @@ class Session:
         self.xvfb, display = start_xvfb(self.workdir)
         env = {k: v for k, v in os.environ.items() if not k.startswith(("WINE", "RASSIM_"))}
         env.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all", DISPLAY=display,
-                   WINEDLLOVERRIDES="rasapi32=n;mscoree,mshtml=")
+                   WINEDLLOVERRIDES=OVERRIDES)
         self.env = env
-        # Debian's wrapper would add -p0; the binary with -p keeps one server
-        # warm for every run, so no run pays Wine's own start-up.
+        # A persistent server stays warm for every run, so no run pays Wine's own start-up.
         subprocess.run([WINESERVER, "-k"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30)
         subprocess.run([WINESERVER, "-p"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

@@ -10,8 +10,13 @@ runs out.
 
 Waits are on things that can be observed (a window, a pixel colour, a line in
 the service's log, a process exit), each with a deadline; the only sleeps are
-short polling intervals. Wine's output always goes to files, never to a pipe:
-its background services inherit the descriptors and would hold a pipe open.
+short polling intervals. Every program that runs to its end (the driver, Wine's
+tools, xdotool, ImageMagick) goes through one runner, Session.run, which puts its
+output in files, never a pipe (Wine's background services inherit the descriptors
+and would hold a pipe open), gives it a deadline and lists the run in tools.log.
+
+Wine's paths, the DLL overrides and the desktop's geometry come from
+tools/wine/wine.env, which the shell scripts read too.
 
 Every deadline, quiet spell and time budget here and in the scripts is
 multiplied by one factor, the environment variable TARNWICK_WAIT_SCALE (default
@@ -40,21 +45,14 @@ from pathlib import Path
 SOURCE = Path(__file__).resolve().parents[2]
 LIB_SH = SOURCE / "tools" / "wine" / "lib.sh"
 
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver64"
+sys.path.insert(0, str(SOURCE / "tools" / "wine"))
+from wine_env import (DEBUG, DESKTOP_SIZE, ICON_SIZE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
+                      TRAY_TOP, WINE, WINESERVER)
+
 XVFB = "/usr/bin/Xvfb"
 XDOTOOL = "/usr/bin/xdotool"
 IMPORT = "/usr/bin/import"
 CONVERT = "/usr/bin/convert"  # another "convert" may come first on the PATH
-OVERRIDES = "rasapi32=n;mscoree,mshtml="
-
-# The prefix's virtual desktop is 1000x700 at (0, 0); its taskbar is y 680-699.
-# Tray icons are 16x16, the first at x 982, the next ones 20 px further left each.
-DESKTOP_SIZE = (1000, 700)
-TRAY_TOP = 682
-TRAY_FIRST_LEFT = 982
-TRAY_STEP = 20
-ICON_SIZE = 16
 
 TRAY_CLASS = "TTrayIcon"
 POLL_INTERVAL_S = 5.0  # how often the program asks the service for connections
@@ -101,6 +99,10 @@ class TestFailure(AssertionError):
     pass
 
 
+Ran = collections.namedtuple("Ran", "code out err")
+Ran.__doc__ = "A finished run: its exit code and what it wrote to stdout and stderr (bytes)."
+
+
 class BudgetExceeded(Exception):
     pass
 
@@ -139,6 +141,20 @@ def _die_with_us(sig):
 KEPT_MARK = ".kept"
 
 
+def run_to_end(args, out=None, err=None, *, env=None, cwd=None, timeout=60):
+    """Runs a program to its end with its stdout and stderr in files (None: thrown away)
+    and returns a Ran. It dies with us; at the (scaled) deadline it is killed and the
+    run fails."""
+    args = [str(a) for a in args]
+    with open(out or os.devnull, "wb") as o, open(err or os.devnull, "wb") as e:
+        try:
+            code = subprocess.run(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=o, stderr=e,
+                                  timeout=scaled(timeout), preexec_fn=_die_with_us(signal.SIGKILL)).returncode
+        except subprocess.TimeoutExpired:
+            raise TestFailure(f"{' '.join(args)}: still running after {scaled(timeout):g} s") from None
+    return Ran(code, Path(out).read_bytes() if out else b"", Path(err).read_bytes() if err else b"")
+
+
 def kill_strays(prefix):
     """Kills whatever still runs in the prefix (its wineserver normally takes all with it)."""
     marker = f"WINEPREFIX={prefix}".encode() + b"\0"
@@ -166,9 +182,8 @@ def server_dirs(prefix):
 def stop_prefix(prefix):
     """Ends the prefix's wineserver and everything running in the prefix."""
     try:
-        subprocess.run([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=str(prefix)), stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
-    except (subprocess.SubprocessError, OSError):
+        run_to_end([WINESERVER, "-k"], env=dict(os.environ, WINEPREFIX=str(prefix)), timeout=20)
+    except (TestFailure, OSError):
         pass
     kill_strays(prefix)
 
@@ -278,17 +293,16 @@ class Session:
         self._start_guard()
         self.scenario = self.tmp / "scenario.txt"
         self.log = self.tmp / "rassim.log"
-        # lib.sh makes the build's template once (under a lock) and installs the sim into the copy.
-        with open(self.tmp / "prefix-copy.log", "wb") as log:
-            subprocess.run(
-                ["bash", "-c", '. "$1" && wine_copy_prefix "$2" "$3"', "copy", LIB_SH, self.build, self.prefix],
-                check=True, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
+        # lib.sh makes the build's template once (under a lock) and installs the sim into the copy;
+        # a template made from nothing takes Wine's whole first start.
+        self.run("bash", "-c", '. "$1" && wine_copy_prefix "$2" "$3"', "copy", LIB_SH, self.build, self.prefix,
+                 log="prefix-copy", env=os.environ, timeout=300, check_code=True)
         self._start_xvfb()
         self.env = dict(
             os.environ,
             DISPLAY=self.display,
             WINEPREFIX=str(self.prefix),
-            WINEDEBUG="-all",
+            WINEDEBUG=DEBUG,
             WINEDLLOVERRIDES=OVERRIDES,
             RASSIM_SCENARIO=str(self.scenario),
             RASSIM_LOG=str(self.log),
@@ -307,10 +321,12 @@ class Session:
 
     def _start_xvfb(self):
         # -displayfd lets Xvfb pick a free display itself: no race with parallel tests.
+        # -noreset: see xvfb_start in lib.sh; here the server is without clients while
+        # restart_server brings up a new desktop.
         read_end, write_end = os.pipe()
         self.xvfb = self._spawn(
             [XVFB, "-displayfd", str(write_end), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
-             "-nolisten", "tcp"],
+             "-nolisten", "tcp", "-noreset"],
             "xvfb.log", signal.SIGTERM, pass_fds=(write_end,))
         os.close(write_end)
         (self.tmp / "xvfb.pid").write_text(str(self.xvfb.pid))
@@ -429,12 +445,76 @@ class Session:
         self._start_server()
         self._hold_desktop()
 
+    def run(self, *args, log, env=None, timeout=60, check_code=False):
+        """Runs a program to its end in the session's folder and environment, its output in
+        <log>.out and <log>.err there (each run replaces the last); returns a Ran. Every run
+        is listed in tools.log with its exit code, time and errors, for the evidence.
+        check_code: a non-zero exit code fails the test, with what the program said."""
+        began = time.monotonic()
+        ran = run_to_end(args, self.tmp / f"{log}.out", self.tmp / f"{log}.err", env=env or self.env, cwd=self.tmp,
+                         timeout=timeout)
+        took = time.monotonic() - began
+        said = (ran.err or ran.out).decode("utf-8", "replace").strip()
+        with open(self.tmp / "tools.log", "a", encoding="utf-8") as listing:
+            listing.write(f"{time.strftime('%H:%M:%S')} exit {ran.code} in {took:.2f} s: "
+                          f"{' '.join(Path(str(a)).name if i == 0 else str(a) for i, a in enumerate(args))}\n")
+            if ran.code != 0 and said:
+                listing.write("".join(f"    {line}\n" for line in said[-2000:].splitlines()))
+        if check_code and ran.code != 0:
+            raise TestFailure(f"{Path(str(args[0])).name} {' '.join(map(str, args[1:]))}: exit {ran.code}: {said[-2000:]}")
+        return ran
+
     def wine(self, *args, timeout=60):
         """Runs a Windows program of the prefix (taskkill, reg) to its end; returns its exit code."""
-        with open(self.tmp / "wine.out", "ab") as out:
-            return subprocess.run([WINE, *map(str, args)], env=self.env, cwd=self.tmp, stdin=subprocess.DEVNULL,
-                                  stdout=out, stderr=subprocess.STDOUT, timeout=scaled(timeout),
-                                  preexec_fn=_die_with_us(signal.SIGKILL)).returncode
+        return self.run(WINE, *args, log="wine", timeout=timeout).code
+
+    # ---- the registry ----
+    # Wine's reg, like any Wine program, now and then dies in ld.so on its way out, after
+    # its work is done and its answer printed ("Inconsistency detected by ld.so:
+    # dl-fini.c", exit code 127). So what it printed is the answer and the registry the
+    # proof of a change; its exit code only tells a missing key or value (1, with reg's
+    # own words) from a failure. Each step runs once: a change that did not happen fails.
+
+    def reg(self, *args):
+        """Runs Wine's reg once; returns its exit code and all it printed."""
+        ran = self.run(WINE, "reg", *args, log="reg", timeout=30)
+        return ran.code, (ran.out + ran.err).decode("utf-8", "replace")
+
+    @staticmethod
+    def _reg_missing(code, text):
+        return code == 1 and re.search(r"Unable to find the specified registry (key|value)", text)
+
+    def reg_value(self, key, name):
+        """The data of a registry value as `reg query` prints it (a DWORD as 0x...), or None
+        when the key or the value does not exist."""
+        code, text = self.reg("query", key, "/v", name)
+        for line in text.splitlines():
+            parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                return parts[2] if len(parts) == 3 else ""
+        if self._reg_missing(code, text):
+            return None
+        raise TestFailure(f"reg query {key} /v {name}: exit {code}: {text.strip()[-2000:]}")
+
+    def reg_key_exists(self, key):
+        code, text = self.reg("query", key)
+        if self._reg_missing(code, text):
+            return False
+        check(key.lower() in text.lower(), f"reg query {key}: exit {code}: {text.strip()[-2000:]}")
+        return True
+
+    def reg_set(self, key, name, kind, data):
+        """Writes a value (REG_SZ or REG_DWORD) and reads it back."""
+        code, text = self.reg("add", key, "/v", name, "/t", kind, "/d", data, "/f")
+        got = self.reg_value(key, name)
+        wanted = f"0x{int(data):x}" if kind == "REG_DWORD" else str(data)
+        check(got is not None and got.lower() == wanted.lower(),
+              f"reg add {key} /v {name} /d {data}: {got!r} read back (reg add: exit {code}: {text.strip()[-1000:]})")
+
+    def reg_delete(self, key, name):
+        """Deletes a value if it is there and checks that it is gone."""
+        code, text = self.reg("delete", key, "/v", name, "/f")
+        check(self.reg_value(key, name) is None, f"reg delete {key} /v {name}: still there (exit {code}: {text.strip()})")
 
     def reset(self):
         """Between cases: no program left, the default phonebook, the pointer out of the way."""
@@ -470,16 +550,8 @@ class Session:
     # ---- the driver ----
 
     def driver(self, *args, check_result=True, timeout=60):
-        out, err = self.tmp / "driver.out", self.tmp / "driver.err"
-        with open(out, "wb") as o, open(err, "wb") as e:
-            result = subprocess.run([WINE, str(self.driver_exe), *map(str, args)], env=self.env, cwd=self.tmp,
-                                    stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=scaled(timeout),
-                                    preexec_fn=_die_with_us(signal.SIGKILL))
-        text = out.read_bytes().decode("utf-8")
-        if check_result and result.returncode != 0:
-            raise TestFailure(f"twdriver {' '.join(map(str, args))}: exit {result.returncode}: "
-                              f"{err.read_bytes().decode('utf-8', 'replace').strip()}")
-        return result.returncode, text
+        ran = self.run(WINE, self.driver_exe, *args, log="driver", timeout=timeout, check_code=check_result)
+        return ran.code, ran.out.decode("utf-8")
 
     def wait_window(self, window_class, timeout):
         return self.driver("wait-window", window_class, ms(timeout), timeout=timeout + 30)[1].strip()
@@ -532,13 +604,7 @@ class Session:
         """Runs twpatchres (copies with patched resources, window probes); returns its output."""
         tool = self.build / "twpatchres.exe"
         check(tool.is_file(), f"{tool} is missing: build the twpatchres target first")
-        out, err = self.tmp / "patchres.out", self.tmp / "patchres.err"
-        with open(out, "wb") as o, open(err, "wb") as e:
-            code = subprocess.run([WINE, str(tool), *map(str, args)], env=self.env, cwd=self.tmp,
-                                  stdin=subprocess.DEVNULL, stdout=o, stderr=e, timeout=scaled(60)).returncode
-        if code != 0:
-            raise TestFailure(f"twpatchres {' '.join(map(str, args))}: exit {code}: {err.read_text().strip()}")
-        return out.read_text(encoding="utf-8")
+        return self.run(WINE, tool, *args, log="patchres", check_code=True).out.decode("utf-8")
 
     def driver_background(self, *args):
         """Starts twdriver for a command that keeps running (hold); returns the process and its output file."""
@@ -550,17 +616,18 @@ class Session:
     def screenshot(self, label="shot"):
         self._shots += 1
         path = self.tmp / f"{self._shots:03d}-{label}.png"
-        subprocess.run([IMPORT, "-display", self.display, "-window", "root", str(path)], check=True,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.run(IMPORT, "-display", self.display, "-window", "root", path, log="import", timeout=30, check_code=True)
         self.last_shot = path
         return path
 
-    @staticmethod
-    def colours(png, left, top, width, height):
+    def convert(self, *args):
+        """ImageMagick's convert writing to its stdout; returns what it wrote (bytes)."""
+        return self.run(CONVERT, *args, log="convert", timeout=30, check_code=True).out
+
+    def colours(self, png, left, top, width, height):
         """The pixel colours of a rectangle of a picture, counted."""
-        text = subprocess.run([CONVERT, str(png), "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}",
-                               "+repage", "-depth", "8", "txt:-"],
-                              check=True, stdin=subprocess.DEVNULL, capture_output=True).stdout.decode()
+        text = self.convert(png, "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}", "+repage", "-depth", "8",
+                            "txt:-").decode()
         counts = collections.Counter()
         for match in re.finditer(r"#([0-9A-Fa-f]{6})\b", text):
             rgb = bytes.fromhex(match.group(1))
@@ -602,16 +669,14 @@ class Session:
     # ---- the pointer and the keyboard ----
 
     def xdotool(self, *args):
-        subprocess.run([XDOTOOL, *map(str, args)], check=True, env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=scaled(30))
+        """Runs xdotool on the session's display; returns what it wrote (text)."""
+        return self.run(XDOTOOL, *args, log="xdotool", timeout=30, check_code=True).out.decode()
 
     def pointer(self, x, y):
         self.xdotool("mousemove", x, y)
 
     def pointer_position(self):
-        out = subprocess.run([XDOTOOL, "getmouselocation", "--shell"], check=True, env=self.env,
-                             stdin=subprocess.DEVNULL, capture_output=True, timeout=scaled(30)).stdout.decode()
-        values = dict(line.split("=", 1) for line in out.split())
+        values = dict(line.split("=", 1) for line in self.xdotool("getmouselocation", "--shell").split())
         return int(values["X"]), int(values["Y"])
 
     def click(self, x, y, button="left"):
@@ -640,9 +705,10 @@ class Session:
         dest.mkdir(parents=True, exist_ok=True)
         try:
             self.screenshot("failure")
-        except (subprocess.SubprocessError, OSError):
+        except (TestFailure, OSError):
             pass
-        for path in [self.last_shot, self.scenario, self.log, *[p.out_path for p in self.programs]]:
+        for path in [self.last_shot, self.scenario, self.log, self.tmp / "tools.log",
+                     *[p.out_path for p in self.programs]]:
             if path and Path(path).is_file():
                 shutil.copy2(path, dest)
         return dest

@@ -11,13 +11,12 @@ import os
 import pwd
 import re
 import shutil
-import subprocess
 import sys
 import zipfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TRAY_CLASS, WINE, check, scaled, wait_until
+from harness import TRAY_CLASS, check, wait_until
 
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarnwick"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
@@ -51,10 +50,7 @@ def packages(s):
     config = s.build / "CPackConfig.cmake"
     check(config.is_file(), f"{config} is missing: the build does not include packaging/Packaging.cmake")
     out = s.tmp / "packages"
-    with open(s.tmp / "cpack.log", "wb") as log:
-        code = subprocess.run(["cpack", "--config", str(config), "-B", str(out)], cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=log, stderr=subprocess.STDOUT, timeout=scaled(120)).returncode
-    check(code == 0, f"cpack: exit code {code}: {(s.tmp / 'cpack.log').read_text(errors='replace')[-2000:]}")
+    s.run("cpack", "--config", config, "-B", out, log="cpack", env=os.environ, timeout=120, check_code=True)
     version = re.search(r'^set\(CPACK_PACKAGE_VERSION "([^"]+)"\)', config.read_text(), re.M).group(1)
     setup = out / f"Tarnwick-{version}-win64-setup.exe"
     portable = out / f"Tarnwick-{version}-win64-portable.zip"
@@ -76,25 +72,6 @@ def packages(s):
     print(f"     setup {len(data)} bytes, zip {portable.stat().st_size} bytes", flush=True)
     _packages.update(setup=setup, version=version)
     return setup
-
-
-def reg_value(s, key, name):
-    """The data of a registry value as `reg query` shows it, or None when there is none."""
-    out = s.tmp / "reg.out"
-    with open(out, "wb") as o:
-        code = subprocess.run([WINE, "reg", "query", key, "/v", name], env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=o, stderr=subprocess.STDOUT, timeout=scaled(30)).returncode
-    if code != 0:
-        return None
-    for line in out.read_text(encoding="utf-8", errors="replace").splitlines():
-        parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
-        if len(parts) == 3 and parts[0].lower() == name.lower():
-            return parts[2]
-    return ""
-
-
-def key_exists(s, key):
-    return s.wine("reg", "query", key) == 0
 
 
 def install(s):
@@ -122,28 +99,27 @@ def install_run_and_uninstall(s):
         "NoModify": "0x1", "NoRepair": "0x1",
     }
     for name, data in expected.items():
-        got = reg_value(s, UNINSTALL_KEY, name)
+        got = s.reg_value(UNINSTALL_KEY, name)
         check(got == data, f"uninstall entry {name}: {got!r}, not {data!r}")
 
     write_settings(s)
     program = s.start_ready(exe=INSTALLED_EXE)
     # Registered as the program does it, the path in another case.
-    check(s.wine("reg", "add", RUN_KEY, "/v", "Tarnwick", "/t", "REG_SZ", "/d", INSTALLED_EXE.upper(), "/f") == 0,
-          "reg add Run")
+    s.reg_set(RUN_KEY, "Tarnwick", "REG_SZ", INSTALLED_EXE.upper())
 
     # The way Add/Remove Programs runs it: this copy hands over to one in %TEMP% and returns at once.
-    quiet = reg_value(s, UNINSTALL_KEY, "QuietUninstallString")
+    quiet = s.reg_value(UNINSTALL_KEY, "QuietUninstallString")
     uninstaller, switch = re.fullmatch(r'"([^"]+)" (/S)', quiet).groups()
     check(s.wine(uninstaller, switch) == 0, "the uninstaller did not start")
     code = program.wait_exit(20)
     check(code == 0, f"the running Tarnwick ended with {code}, not 0 (not closed but killed?)")
     # The entry goes last, so its removal says the uninstaller is done.
-    wait_until("the uninstall entry removed", lambda: not key_exists(s, UNINSTALL_KEY), 30, 0.2)
+    wait_until("the uninstall entry removed", lambda: not s.reg_key_exists(UNINSTALL_KEY), 30, 0.2)
 
     folder = unix_path(s, INSTALL_DIR)
     check(not folder.exists(), f"left in the programs folder: {sorted(os.listdir(folder)) if folder.exists() else ''}")
     check(not shortcut(s).exists(), "the Start-menu shortcut is still there")
-    check(reg_value(s, RUN_KEY, "Tarnwick") is None, "the Run value of the installed copy is still there")
+    check(s.reg_value(RUN_KEY, "Tarnwick") is None, "the Run value of the installed copy is still there")
     # The program rewrites the file as it ends; the user's choice must survive.
     path = settings_file(s)
     check(path.is_file(), "the settings file was removed")
@@ -161,7 +137,7 @@ def upgrade_while_running_then_uninstall(s):
     check(code == 0, f"the setup ended the running Tarnwick with {code}, not 0")
 
     other = r"C:\Tools\Tarnwick.exe"
-    check(s.wine("reg", "add", RUN_KEY, "/v", "Tarnwick", "/t", "REG_SZ", "/d", other, "/f") == 0, "reg add Run")
+    s.reg_set(RUN_KEY, "Tarnwick", "REG_SZ", other)
     program = s.start_ready(exe=INSTALLED_EXE)
     # Run from a copy with _?= it works in place and its exit code is the uninstall's.
     copy = s.tmp / "uninstaller" / "Uninstall.exe"
@@ -173,8 +149,8 @@ def upgrade_while_running_then_uninstall(s):
     check(code == 0, f"the running Tarnwick ended with {code}, not 0")
     folder = unix_path(s, INSTALL_DIR)
     check(not folder.exists(), f"left in the programs folder: {sorted(os.listdir(folder)) if folder.exists() else ''}")
-    check(not key_exists(s, UNINSTALL_KEY), "the uninstall entry is still there")
-    got = reg_value(s, RUN_KEY, "Tarnwick")
+    check(not s.reg_key_exists(UNINSTALL_KEY), "the uninstall entry is still there")
+    got = s.reg_value(RUN_KEY, "Tarnwick")
     check(got == other, f"another copy's Run value became {got!r}")
 
 

@@ -39,8 +39,8 @@ def icon_image(size):
 def pixels(s, png):
     """The corner's pixels as a dict (x, y) -> (r, g, b)."""
     left, top, width, height = CORNER
-    text = harness.subprocess.run([harness.CONVERT, str(png), "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}",
-                                   "+repage", "-depth", "8", "txt:-"], check=True, capture_output=True).stdout.decode()
+    text = s.convert(png, "-alpha", "off", "-crop", f"{width}x{height}+{left}+{top}", "+repage", "-depth", "8",
+                     "txt:-").decode()
     found = {}
     for match in harness.re.finditer(r"^(\d+),(\d+): \S+\s+#([0-9A-Fa-f]{6})", text, harness.re.M):
         rgb = bytes.fromhex(match.group(3))
@@ -58,8 +58,7 @@ def disc_box(found):
 
 def shown_as_drawn(s, dpi, size):
     if dpi != 96:
-        code = s.wine("reg", "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
-        check(code == 0, f"reg add LogPixels: exit {code}")
+        s.reg_set(DESKTOP_KEY, "LogPixels", "REG_DWORD", dpi)
         # Wine's processes read the DPI once: a fresh server makes everyone agree.
         s.restart_server()
     s.write_scenario(DEFAULT_SCENARIO)

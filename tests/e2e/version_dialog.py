@@ -8,14 +8,12 @@ screenshot and compared with where twpatchres says the same text in the same
 font leaves ink. Screenshots of the dialog stay in <build>/e2e/version_dialog/.
 """
 
-import re
 import shutil
-import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TestFailure, check, ms, scaled, wait_until
+from harness import TestFailure, check, ms, wait_until
 
 DIALOG = "TfrmVersion"
 # The system's controls, as the tools name them.
@@ -72,39 +70,22 @@ def patchres(s, *args):
     return s.patchres(*args)
 
 
-def reg(s, *args):
-    """Runs wine's reg; returns its exit code and output."""
-    out = s.tmp / "reg.out"
-    with open(out, "wb") as o:
-        code = subprocess.run([harness.WINE, "reg", *map(str, args)], env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL,
-                              stdout=o, stderr=subprocess.STDOUT, timeout=scaled(60)).returncode
-    return code, out.read_bytes().decode("utf-8", "replace")
-
-
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\")
 
 
 def set_run_value(s, kind):
     """The Run value before the program starts: None (absent), "path" (this exe) or "dword"."""
-    reg(s, "delete", RUN_KEY, "/v", RUN_VALUE, "/f")
+    s.reg_delete(RUN_KEY, RUN_VALUE)
     if kind == "path":
-        code, out = reg(s, "add", RUN_KEY, "/v", RUN_VALUE, "/t", "REG_SZ", "/d", windows_path(s.exe), "/f")
+        s.reg_set(RUN_KEY, RUN_VALUE, "REG_SZ", windows_path(s.exe))
     elif kind == "dword":
-        code, out = reg(s, "add", RUN_KEY, "/v", RUN_VALUE, "/t", "REG_DWORD", "/d", "1", "/f")
-    else:
-        return
-    check(code == 0, f"reg add: exit {code}: {out.strip()}")
+        s.reg_set(RUN_KEY, RUN_VALUE, "REG_DWORD", 1)
 
 
 def run_value(s):
     """The Run value's data as wine reg shows it, or None."""
-    code, out = reg(s, "query", RUN_KEY, "/v", RUN_VALUE)
-    if code != 0:
-        return None
-    match = re.search(rf"^\s*{RUN_VALUE}\s+REG_\w+\s+(.*?)\s*$", out, re.MULTILINE)
-    check(match, f"reg query printed no {RUN_VALUE} value: {out!r}")
-    return match.group(1)
+    return s.reg_value(RUN_KEY, RUN_VALUE)
 
 
 CURRENT_DPI = [96]  # the prefix's LogPixels; a fresh prefix has none, which Wine takes as 96
@@ -116,8 +97,7 @@ def use_dpi(s, dpi):
     # another process): a fresh wineserver takes the desktop down with it.
     if CURRENT_DPI[0] == dpi:
         return
-    code, out = reg(s, "add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f")
-    check(code == 0, f"reg add LogPixels: exit {code}: {out.strip()}")
+    s.reg_set(DESKTOP_KEY, "LogPixels", "REG_DWORD", dpi)
     s.restart_server()
     CURRENT_DPI[0] = dpi
 
@@ -171,11 +151,10 @@ def wait_closed(s):
 # ---- the screen ----
 
 class Picture:
-    def __init__(self, png):
+    def __init__(self, s, png):
         self.png = png
         self.width = harness.DESKTOP_SIZE[0]
-        self.raw = subprocess.run([harness.CONVERT, str(png), "-alpha", "off", "-depth", "8", "rgb:-"], check=True,
-                                  stdin=subprocess.DEVNULL, capture_output=True).stdout
+        self.raw = s.convert(png, "-alpha", "off", "-depth", "8", "rgb:-")
 
     def bounds(self, region, predicate):
         """The bounding box (left top right bottom, right and bottom exclusive) of the matching pixels, or None."""
@@ -236,7 +215,7 @@ def dialog_picture(s, dialog, label):
     pictures = []
 
     def painted():
-        pictures.append(Picture(s.screenshot(label)))
+        pictures.append(Picture(s, s.screenshot(label)))
         return pictures[-1].bounds(frame, near(FOCUS_FRAME)) is not None
     wait_until("the dialog painted", painted, 10, 0.2)
     s.artifacts.mkdir(parents=True, exist_ok=True)

@@ -1,31 +1,43 @@
 # Shared helpers for running Windows programs of this build under Wine.
 # Sourced by run.sh, session.sh, the end-to-end tests and the demo.
 
-WINE_BIN=/usr/lib/wine/wine64
-WINESERVER_BIN=/usr/lib/wine/wineserver
-# rasapi32=n: the simulated service replaces Wine's stub; mscoree/mshtml off so
-# wineboot never stops to offer engines nobody here needs.
-WINE_OVERRIDES="rasapi32=n;mscoree,mshtml="
+# Wine's paths, the DLL overrides and the desktop's name and geometry: one file, which
+# the Python harness and benchmarks read too. Values as they stand, no quoting.
+WINE_ENV_FILE=$(dirname "${BASH_SOURCE[0]}")/wine.env
+while IFS= read -r _wine_env_line || [ -n "$_wine_env_line" ]; do
+  case $_wine_env_line in '' | '#'*) continue ;; esac
+  if ! [[ ${_wine_env_line%%=*} =~ ^[A-Z_][A-Z0-9_]*$ ]] || [ "${_wine_env_line#*=}" = "$_wine_env_line" ]; then
+    echo "$WINE_ENV_FILE: not a KEY=value line: $_wine_env_line" >&2
+    return 1
+  fi
+  printf -v "${_wine_env_line%%=*}" '%s' "${_wine_env_line#*=}"
+done <"$WINE_ENV_FILE"
+unset _wine_env_line
 
 # What a ready prefix holds; raise it whenever wine_make_template changes, so
 # every prefix made by an older recipe is made again.
 WINE_PREFIX_VERSION=3
 
-# wine_prefix_ready PREFIX: whether the prefix was made completely, by this recipe.
-wine_prefix_ready() {
-  [ "$(cat "$1/.tarnwick-ready" 2>/dev/null)" = "$WINE_PREFIX_VERSION" ]
+# wine_prefix_mark: the ready mark of a prefix made by this recipe for this desktop.
+wine_prefix_mark() {
+  printf '%s %s %sx%s\n' "$WINE_PREFIX_VERSION" "$DESKTOP_NAME" "$DESKTOP_WIDTH" "$DESKTOP_HEIGHT"
 }
 
-# wine_make_template PREFIX: a fresh prefix with one shared 1000x700 virtual desktop,
+# wine_prefix_ready PREFIX: whether the prefix was made completely, by this recipe.
+wine_prefix_ready() {
+  [ "$(cat "$1/.tarnwick-ready" 2>/dev/null)" = "$(wine_prefix_mark)" ]
+}
+
+# wine_make_template PREFIX: a fresh prefix with one shared virtual desktop (wine.env),
 # where Japanese text draws in a Japanese font.
 wine_make_template() {
   local prefix=$1
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE_BIN" wineboot -i >/dev/null 2>&1 || return
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=$WINE_BOOT_OVERRIDES "$WINE_BIN" wineboot -i >/dev/null 2>&1 || return
   local reg=(
-    'HKCU\Software\Wine\Explorer|Desktop|REG_SZ|Default'
-    'HKCU\Software\Wine\Explorer\Desktops|Default|REG_SZ|1000x700'
+    "HKCU\\Software\\Wine\\Explorer|Desktop|REG_SZ|$DESKTOP_NAME"
+    "HKCU\\Software\\Wine\\Explorer\\Desktops|$DESKTOP_NAME|REG_SZ|${DESKTOP_WIDTH}x$DESKTOP_HEIGHT"
     'HKCU\Software\Wine\WineDbg|ShowCrashDialog|REG_DWORD|0'
     # Without Windows' fonts Wine draws its UI fonts (MS Shell Dlg, Tahoma) in DejaVu
     # Sans, which has no Japanese: link it to IPAGothic for the glyphs it lacks, and
@@ -43,7 +55,7 @@ wine_make_template() {
   done
   # Everything written to disk before anyone copies it; nothing runs in it again.
   WINEPREFIX=$prefix "$WINESERVER_BIN" -w || return
-  echo "$WINE_PREFIX_VERSION" >"$prefix/.tarnwick-ready"
+  wine_prefix_mark >"$prefix/.tarnwick-ready"
 }
 
 # wine_install_sim PREFIX DLL: put the simulated service into system32, keeping Wine's own aside.
@@ -79,7 +91,7 @@ wine_copy_template() {
   cp -a --reflink=auto "$(wine_template "$1")" "$2" || return
   rm -f "$2/.tarnwick-ready"
   wine_install_sim "$2" "$1/tools/rassim/system32/rasapi32.dll" || return
-  echo "$WINE_PREFIX_VERSION" >"$2/.tarnwick-ready"
+  wine_prefix_mark >"$2/.tarnwick-ready"
 }
 
 # wine_ensure_prefix BUILD: the build's prefix for the unit tests, a copy of the
@@ -114,12 +126,15 @@ wine_copy_prefix() {
   ) 9>"$build/wine/.lock"
 }
 
-# xvfb_start [WxH]: starts Xvfb on a display it picks itself (-displayfd: no race with
-# other users of the machine); sets XVFB_PID and DISPLAY.
+# xvfb_start: starts Xvfb, as large as the desktop, on a display it picks itself
+# (-displayfd: no race with other users of the machine); sets XVFB_PID and DISPLAY.
+# -noreset: by default the X server resets whenever its last client leaves, and a
+# client connecting meanwhile fails to open the display (a Wine program then ends at
+# once with exit code 1); each test program may be the only client for a moment.
 xvfb_start() {
-  local size=${1:-1000x700} number i
+  local number i
   number=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$number" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${DESKTOP_WIDTH}x${DESKTOP_HEIGHT}x24" -nolisten tcp -noreset 3>"$number" >/dev/null 2>&1 &
   XVFB_PID=$!
   # It writes the number once it accepts clients; 20 s, as the end-to-end harness allows,
   # is far beyond a start on a loaded machine. The loop ends at once if Xvfb dies.

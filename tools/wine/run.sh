@@ -18,7 +18,7 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "$DISPLAY $XVFB_PID" >"$build/wine/display"
   fi
 fi
-export WINEPREFIX=$build/wine/prefix WINEDEBUG=${WINEDEBUG:--all,err+all} WINEDLLOVERRIDES=$WINE_OVERRIDES
+export WINEPREFIX=$build/wine/prefix WINEDEBUG=${WINEDEBUG:-$WINE_DEBUG} WINEDLLOVERRIDES=$WINE_OVERRIDES
 # Wine's background services may inherit our output handles and outlive the
 # program; a pipe to the caller would then never close. Go through files.
 out=$(mktemp) err=$(mktemp)
@@ -27,7 +27,7 @@ rc=0
 "$WINE_BIN" "$@" >"$out" 2>"$err" </dev/null || rc=$?
 cat "$out"
 cat "$err" >&2
-# Wine's own errors are on; a status without a word from anyone is still a clue.
+# Wine says why it gave up on a program; a status without a word from anyone is still a clue.
 if [ $rc -ne 0 ] && ! [ -s "$out" ] && ! [ -s "$err" ]; then
   echo "run.sh: $1 ended with status $rc and printed nothing" >&2
 fi
