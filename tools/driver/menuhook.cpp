@@ -245,13 +245,7 @@ BOOL CALLBACK CountWindow(HWND AWnd, LPARAM AParam)
 // The process's windows: top-level ones with their children, and message-only ones.
 size_t WindowCount()
 {
-    std::vector<HWND> tops;
-    EnumWindows(
-        [](HWND AWnd, LPARAM AParam) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(AParam)->push_back(AWnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&tops));
+    std::vector<HWND> tops = tools::TopLevelWindows();
     for (HWND wnd = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); wnd;
          wnd = FindWindowExW(HWND_MESSAGE, wnd, nullptr, nullptr))
         tops.push_back(wnd);
