@@ -4,7 +4,6 @@ at 100 % and at 200 % (no stretched, blurred picture)."""
 
 import struct
 import sys
-import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
