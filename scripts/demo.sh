@@ -93,10 +93,10 @@ trap 'say "stopped"; exit 0' INT TERM
 "$WINESERVER_BIN" -k 2>/dev/null || true
 "$WINESERVER_BIN" -p
 
-driver() { "$WINE_BIN" "$build/twdriver.exe" "$@" >"$demo/driver.out" 2>"$demo/driver.err"; }
+driver() { "$WINE" "$build/twdriver.exe" "$@" >"$demo/driver.out" 2>"$demo/driver.err"; }
 
 began=$SECONDS
-"$WINE_BIN" "$build/Tarnwick.exe" >"$demo/tarnwick.log" 2>&1 &
+"$WINE" "$build/Tarnwick.exe" >"$demo/tarnwick.log" 2>&1 &
 program_pid=$!
 driver wait-window TTrayIcon 30000 || fail "the tray icon did not come: $(cat "$demo/driver.err")"
 
@@ -241,7 +241,7 @@ crop "$demo/shot-balloon.png" "$demo/balloon.png" 200% $((left - 10)) $((top - 1
 # 5. A box in the theme: another program holds the settings file, so storing the
 # notification toggle fails and says so. The toggle goes back once the file is free.
 settings="C:\\users\\$user\\AppData\\Roaming\\Morvane\\Tarnwick\\Tarnwick.ini"
-"$WINE_BIN" "$build/twdriver.exe" hold "$settings" 60000 >"$demo/hold.out" 2>&1 &
+"$WINE" "$build/twdriver.exe" hold "$settings" 60000 >"$demo/hold.out" 2>&1 &
 holder=$!
 for _ in $(seq 1 100); do grep -q held "$demo/hold.out" && break; sleep 0.1; done
 grep -q held "$demo/hold.out" || fail "could not hold the settings file: $(cat "$demo/hold.out")"

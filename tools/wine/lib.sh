@@ -13,6 +13,8 @@ while IFS= read -r _wine_env_line || [ -n "$_wine_env_line" ]; do
   printf -v "${_wine_env_line%%=*}" '%s' "${_wine_env_line#*=}"
 done <"$WINE_ENV_FILE"
 unset _wine_env_line
+# What runs a Windows program: Wine's loader at fixed addresses (see the script).
+WINE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine
 
 # What a ready prefix holds; raise it whenever wine_make_template changes, so
 # every prefix made by an older recipe is made again.
@@ -34,7 +36,7 @@ wine_make_template() {
   local prefix=$1
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
-  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=$WINE_BOOT_OVERRIDES "$WINE_BIN" wineboot -i >/dev/null 2>&1 || return
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES=$WINE_BOOT_OVERRIDES "$WINE" wineboot -i >/dev/null 2>&1 || return
   local reg=(
     "HKCU\\Software\\Wine\\Explorer|Desktop|REG_SZ|$DESKTOP_NAME"
     "HKCU\\Software\\Wine\\Explorer\\Desktops|$DESKTOP_NAME|REG_SZ|${DESKTOP_WIDTH}x$DESKTOP_HEIGHT"
@@ -50,7 +52,7 @@ wine_make_template() {
   local r key name type data
   for r in "${reg[@]}"; do
     IFS='|' read -r key name type data <<<"$r"
-    WINEPREFIX=$prefix WINEDEBUG=-all "$WINE_BIN" reg add "$key" /v "$name" /t "$type" /d "$data" /f >/dev/null 2>&1 ||
+    WINEPREFIX=$prefix WINEDEBUG=-all "$WINE" reg add "$key" /v "$name" /t "$type" /d "$data" /f >/dev/null 2>&1 ||
       return
   done
   # Everything written to disk before anyone copies it; nothing runs in it again.

@@ -24,7 +24,7 @@ export WINEPREFIX=$build/wine/prefix WINEDEBUG=${WINEDEBUG:-$WINE_DEBUG} WINEDLL
 out=$(mktemp) err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
 rc=0
-"$WINE_BIN" "$@" >"$out" 2>"$err" </dev/null || rc=$?
+"$WINE" "$@" >"$out" 2>"$err" </dev/null || rc=$?
 cat "$out"
 cat "$err" >&2
 # Wine says why it gave up on a program; a status without a word from anyone is still a clue.

@@ -35,7 +35,7 @@ holder=$build/tools/bench/tw_traywatch.exe
 if [ -f "$holder" ]; then
   holder_base=$build/wine/desktop
   rm -f "$holder_base.ready" "$holder_base.go"
-  WINEDEBUG=-all,err+all "$WINE_BIN" "$holder" --hold-desktop "Z:${holder_base//\//\\}" \
+  WINEDEBUG=-all,err+all "$WINE" "$holder" --hold-desktop "Z:${holder_base//\//\\}" \
     >"$build/wine/holder.out" 2>&1 </dev/null &
   holder_pid=$!
   # Explorer's first start in a fresh prefix takes seconds; 30 s, as the end-to-end

@@ -24,7 +24,8 @@ def read(path=FILE):
 
 
 _VALUES = read()
-WINE = _VALUES["WINE_BIN"]
+# What runs a Windows program: Wine's loader at fixed addresses (see the script).
+WINE = str(FILE.with_name("wine"))
 WINESERVER = _VALUES["WINESERVER_BIN"]
 OVERRIDES = _VALUES["WINE_OVERRIDES"]
 BOOT_OVERRIDES = _VALUES["WINE_BOOT_OVERRIDES"]
