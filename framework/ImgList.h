@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/Classes.h"
@@ -30,10 +31,13 @@ public:
     HICON GetIconForSize(int AIndex, int ASize);
 
 private:
+    // The image at AIndex, AWidth x AHeight, loaded on first request and kept.
+    HICON IconAt(int AIndex, int AWidth, int AHeight);
+
     int FWidth, FHeight;
     std::vector<std::wstring> FNames;
-    // Per size, one slot per image, empty until that image is asked for.
-    std::map<int, std::vector<TIconHandle>> FSized;
+    // Per width and height, one slot per image, empty until that image is asked for.
+    std::map<std::pair<int, int>, std::vector<TIconHandle>> FSized;
 };
 
 } // namespace fw

@@ -260,6 +260,38 @@ TEST(Styles, EmbeddedThemeIsFoundByNameCaseInsensitively)
     TStyleManager::Reset();
 }
 
+// ---- the image list ----
+
+// Width and height of an icon's image.
+SIZE IconSize(HICON AIcon)
+{
+    ICONINFO info{};
+    if (!AIcon || !GetIconInfo(AIcon, &info)) return {};
+    BITMAP bitmap{};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return {bitmap.bmWidth, bitmap.bmHeight};
+}
+
+TEST(ImageList, ImagesComeAtTheListsWidthAndHeightOrTheSizeAskedForAndAMissingOneFailsWhenAdded)
+{
+    TImageList images(32, 16);
+    images.AddResourceIcon(L"TRAYDISCONNECTED");
+    images.AddResourceIcon(L"TRAYCONNECTED");
+    EXPECT_THROW(images.AddResourceIcon(L"NOSUCHICON"), EOSError);
+    EXPECT_EQ(images.Count(), 2);
+
+    SIZE listSize = IconSize(images.GetIcon(1));
+    EXPECT_EQ(listSize.cx, 32);
+    EXPECT_EQ(listSize.cy, 16);
+    SIZE asked = IconSize(images.GetIconForSize(0, 20));
+    EXPECT_EQ(asked.cx, 20);
+    EXPECT_EQ(asked.cy, 20);
+    EXPECT_EQ(images.GetIconForSize(0, 20), images.GetIconForSize(0, 20)) << "loaded once and kept";
+    EXPECT_EQ(images.GetIcon(2), nullptr);
+}
+
 // ---- the tray icon as the shell sees it ----
 
 class TrayIconTest : public testing::Test {
