@@ -133,37 +133,40 @@ TEST_F(MainFormTest, WithoutEntriesTheStatusStartsDisconnected)
     EXPECT_EQ(Tray.Records.back().Tip, L"Disconnected");
 }
 
-TEST_F(MainFormTest, PollFollowsTheConnectedStateAndKeepsTheHintWhileItStays)
+TEST_F(MainFormTest, PollFollowsTheConnectedNameAndSendsOnlyChanges)
 {
-    Create({});
-    size_t before = Modifies();
-    Poll();
-    EXPECT_EQ(Modifies(), before) << "nothing changed, nothing sent";
-
-    Scenario.Write({L"conn\t1\tconnected\tA"});
-    Poll();
-    EXPECT_EQ(Form->trayMain->IconIndex(), 1);
-    EXPECT_EQ(Form->trayMain->Hint(), L"A");
-    EXPECT_EQ(Tray.Records.back().Tip, L"A");
-
-    // A went down and B came up between two ticks: still connected, hint kept.
-    Scenario.Write({L"conn\t2\tconnected\tB"});
-    before = Modifies();
-    Poll();
-    EXPECT_EQ(Form->trayMain->Hint(), L"A");
-    EXPECT_EQ(Modifies(), before);
-
-    Scenario.Write({L"conn\t2\tconnecting\tB"});
-    Poll();
-    EXPECT_EQ(Form->trayMain->IconIndex(), 0);
-    EXPECT_EQ(Form->trayMain->Hint(), L"Disconnected");
-
-    // A failing query counts as disconnected.
-    Scenario.Write({L"conn\t1\tconnected\tA"});
-    Poll();
-    Scenario.Write({L"conn\t1\tconnected\tA", L"fail\tRasEnumConnectionsW\t5"});
-    Poll();
-    EXPECT_EQ(Form->trayMain->IconIndex(), 0);
+    const std::wstring a = L"conn\t1\tconnected\tA", b = L"conn\t2\tconnected\tB";
+    // Each row starts from the first scenario and polls the second.
+    const struct {
+        const char* Label;
+        std::vector<std::wstring> Before, After;
+        const wchar_t* Tip; // nullptr: nothing is sent
+    } cases[] = {
+        {"A to B between polls", {a}, {b}, L"B"},
+        {"A to none", {a}, {}, L"Disconnected"},
+        {"none to B", {}, {b}, L"B"},
+        {"same name", {a}, {a}, nullptr},
+        {"still none", {}, {}, nullptr},
+        {"A only connecting now", {a}, {L"conn\t1\tconnecting\tA"}, L"Disconnected"},
+        {"a failing query counts as none", {a}, {a, L"fail\tRasEnumConnectionsW\t5"}, L"Disconnected"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
+        Create(c.Before);
+        Scenario.Write(c.After);
+        size_t before = Modifies();
+        Poll();
+        if (!c.Tip) {
+            EXPECT_EQ(Modifies(), before) << "nothing changed, nothing sent";
+        } else {
+            EXPECT_EQ(Tray.Records.back().Tip, c.Tip);
+            EXPECT_EQ(Form->trayMain->Hint(), c.Tip);
+            EXPECT_EQ(Form->trayMain->IconIndex(), std::wstring(c.Tip) == L"Disconnected" ? 0 : 1);
+        }
+        Form->DoDestroy();
+        Form.reset();
+        Tray.Records.clear();
+    }
 }
 
 TEST_F(MainFormTest, ALongConnectedNameShowsItsFirst127Units)
@@ -255,28 +258,46 @@ TEST_F(MainFormTest, WithoutEntriesADisabledNoneItemLeadsTheMenu)
     EXPECT_TRUE(Form->VPNItems().empty());
 }
 
-TEST_F(MainFormTest, StartUpStatusIsTheLastEntrysState)
+TEST_F(MainFormTest, StartUpStatusIsTheConnectionThatIsUp)
 {
+    const std::vector<std::wstring> entries = {L"entry\tvpn\tA", L"entry\tvpn\tB", L"entry\tvpn\tC"};
+    auto with = [&](std::vector<std::wstring> AConnections) {
+        std::vector<std::wstring> lines = entries;
+        lines.insert(lines.end(), AConnections.begin(), AConnections.end());
+        return lines;
+    };
     const struct {
+        const char* Label;
         std::vector<std::wstring> Scenario;
-        int Icon;
-        const wchar_t* Hint;
+        const wchar_t* Tip;
     } cases[] = {
-        {{L"entry\tvpn\tA", L"entry\tvpn\tB", L"conn\t1\tconnected\tA"}, 0, L"Disconnected"},
-        {{L"entry\tvpn\tA", L"entry\tvpn\tB", L"conn\t1\tconnected\tB"}, 1, L"B"},
+        {"no entry connected", with({}), L"Disconnected"},
+        {"first connected", with({L"conn\t1\tconnected\tA"}), L"A"},
+        {"middle connected", with({L"conn\t1\tconnected\tB"}), L"B"},
+        {"last connected", with({L"conn\t1\tconnected\tC"}), L"C"},
+        {"two connected: the first enumerated", with({L"conn\t1\tconnected\tC", L"conn\t2\tconnected\tA"}), L"C"},
+        {"no VPN entry, a dial-up connection up", {L"entry\tphone\tModem", L"conn\t1\tconnected\tModem"}, L"Modem"},
+        {"no entry at all", {}, L"Disconnected"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.Label);
         Create(c.Scenario);
-        EXPECT_EQ(Form->trayMain->IconIndex(), c.Icon);
-        EXPECT_EQ(Form->trayMain->Hint(), c.Hint);
+        const bool connected = std::wstring(c.Tip) != L"Disconnected";
+        // What the shell was told last: the tip, and image 1 exactly when connected
+        // (the icon was added with image 0).
+        ASSERT_FALSE(Tray.Records.empty());
+        const test::TNotifyRecord& last = Tray.Records.back();
+        EXPECT_EQ(last.Tip, c.Tip);
+        EXPECT_EQ(last.IconBits != Tray.Records.front().IconBits, connected);
+        EXPECT_EQ(Form->trayMain->IconIndex(), connected ? 1 : 0);
+        // The first tick finds nothing to correct.
+        size_t told = Tray.Records.size();
+        Poll();
+        EXPECT_EQ(Tray.Records.size(), told) << "the first poll sent something";
         Form->DoDestroy();
         Form.reset();
+        Tray.Records.clear();
     }
-    // The first poll corrects the stale start: A is up.
-    Create({L"entry\tvpn\tA", L"entry\tvpn\tB", L"conn\t1\tconnected\tA"});
-    Poll();
-    EXPECT_EQ(Form->trayMain->IconIndex(), 1);
-    EXPECT_EQ(Form->trayMain->Hint(), L"A");
 }
 
 TEST_F(MainFormTest, OpeningTheMenuChecksTheConnectedEntries)

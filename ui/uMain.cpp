@@ -90,7 +90,6 @@ void TfrmMain::FormCreate(TObject*)
     if (FVPNManager->Count() > 0) {
         for (int i = 0; i < FVPNManager->Count(); ++i) {
             TVPNInfo info = FVPNManager->Items(i);
-            UpdateTrayStatus(info.IsConnected(), info.FName);
             auto item = std::make_unique<TMenuItem>(info.FName);
             item->Name = L"menuVPN" + std::to_wstring(i);
             // An entry named "R&D" must read "R&D", not "RD" with a D access key.
@@ -103,8 +102,11 @@ void TfrmMain::FormCreate(TObject*)
     } else {
         auto none = MakeItem(L"menuVPNNone", L"(none)", false, true);
         popupMain->Insert(0, std::move(none));
-        UpdateTrayStatus(false, L"");
     }
+    // The status the first poll would leave, so that poll changes nothing. Asking
+    // each entry in turn would let the last entry's state stand, and flip the
+    // icon while it is being asked.
+    ShowConnectedStatus();
     menuEnableNotification->SetChecked(uIniManager::IniManager().EnableNotification());
 }
 
@@ -126,10 +128,16 @@ void TfrmMain::UpdateTrayStatus(bool AConnected, const std::wstring& AName)
 
 void TfrmMain::timerCheckConnectedTimer(TObject*)
 {
-    bool was = trayMain->IconIndex() == KIconConnected;
+    ShowConnectedStatus();
+}
+
+void TfrmMain::ShowConnectedStatus()
+{
+    // Any connection that is up counts, entry of ours or not. A change of the
+    // connected name is a change too: the tip must never name a connection
+    // that is down. UpdateTrayStatus sends only what differs.
     std::wstring name = TVPNManager::GetConnectedName();
-    bool now = !name.empty();
-    if (was != now) UpdateTrayStatus(now, name);
+    UpdateTrayStatus(!name.empty(), name);
 }
 
 void TfrmMain::trayMainMouseUp(TObject*, TMouseButton Button, TShiftState, int, int)

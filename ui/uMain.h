@@ -52,6 +52,7 @@ public:
 
 private:
     void UpdateTrayStatus(bool AConnected, const std::wstring& AName);
+    void ShowConnectedStatus();
     void ShowResult(const std::wstring& AName, bool AConnected, const std::wstring& AMessage, fw::TBalloonFlags AKind);
     void SetVPNItemsVisible(bool AVisible);
 
