@@ -25,6 +25,11 @@ from pathlib import Path
 from PIL import Image, ImageDraw, ImageFont
 
 HERE = Path(__file__).resolve().parent
+sys.dont_write_bytecode = True  # no __pycache__ beside the artwork
+sys.path.insert(0, str(HERE))
+import tray_contrast  # noqa: E402
+from tray_contrast import rgb  # noqa: E402
+
 FONT_DIR = Path("/usr/share/fonts/truetype/dejavu")
 FONT_BOLD = FONT_DIR / "DejaVuSans-Bold.ttf"
 FONT_REGULAR = FONT_DIR / "DejaVuSans.ttf"
@@ -38,13 +43,7 @@ AZURE = "#008AFF"
 WHITE = "#FFFFFF"
 SLATE = "#1F2630"
 
-Rgb = tuple[int, int, int]
 Draw = ImageDraw.ImageDraw
-
-
-def rgb(hex_colour: str) -> Rgb:
-    h = hex_colour.lstrip("#")
-    return int(h[0:2], 16), int(h[2:4], 16), int(h[4:6], 16)
 
 
 # ---------------------------------------------------------------------------
@@ -237,9 +236,11 @@ TRAY_OUTLINE = {
     48: dict(h=16, stem=3, diag=3.4, v=12, p=10, n=12, gap=2),
 }
 
+# Disc, letters, and the rim: a dark shade of the disc's hue that keeps the
+# disc apart from a light taskbar, where neither disc colour stands out.
 TRAY_STATES = {
-    "disconnected": (CYAN, LIME),
-    "connected": (YELLOW, AZURE),
+    "disconnected": (CYAN, LIME, "#00506A"),
+    "connected": (YELLOW, AZURE, "#5C5300"),
 }
 TRAY_SIZES = (16, 20, 24, 32, 40, 48)
 
@@ -276,10 +277,19 @@ def outline_vpn(size: int, h: int, stem: int, diag: float, v: int, p: int,
     return supersampled(size, draw)
 
 
-def tray_image(size: int, disc_colour: str, text_colour: str) -> Image.Image:
+def tray_rim(size: int) -> float:
+    # A pixel and a quarter at 16 px: a single pixel, shared with the
+    # anti-aliased edge, leaves gaps of light in the outline.
+    return max(1.25, size / 16)
+
+
+def tray_image(size: int, disc_colour: str, text_colour: str,
+               rim_colour: str) -> Image.Image:
     c = size / 2
-    img = paint(blank(size), disc_colour,
+    img = paint(blank(size), rim_colour,
                 supersampled(size, lambda d, k: disc(d, k, c, c, c)))
+    img = paint(img, disc_colour, supersampled(
+        size, lambda d, k: disc(d, k, c, c, c - tray_rim(size))))
     if size in TRAY_GLYPHS:
         g = TRAY_GLYPHS[size]
         letters = bitmap_mask(size, join_glyphs([g["V"], g["P"], g["N"]], 1),
@@ -486,17 +496,8 @@ THEME_CONTRAST = (
 )
 
 
-def luminance(hex_colour: str) -> float:
-    def lin(c: int) -> float:
-        c /= 255
-        return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
-    r, g, b = rgb(hex_colour)
-    return 0.2126 * lin(r) + 0.7152 * lin(g) + 0.0722 * lin(b)
-
-
 def contrast(a: str, b: str) -> float:
-    hi, lo = sorted((luminance(a), luminance(b)), reverse=True)
-    return (hi + 0.05) / (lo + 0.05)
+    return tray_contrast.contrast(rgb(a), rgb(b))
 
 
 def theme_text(name: str, comment: str, palette: dict[str, str]) -> str:
@@ -561,8 +562,13 @@ def main() -> None:
     outputs["Tarnwick.ico"] = ico_bytes(app)
     groups.append(("Tarnwick.ico", sorted(app, key=lambda i: i.width)))
 
-    for state, (disc_colour, text_colour) in TRAY_STATES.items():
-        imgs = [tray_image(s, disc_colour, text_colour) for s in TRAY_SIZES]
+    tray: dict[str, list[Image.Image]] = {}
+    for state, colours in TRAY_STATES.items():
+        imgs = [tray_image(s, *colours) for s in TRAY_SIZES]
+        for img in imgs:
+            for failure in tray_contrast.failures(list(img.getdata()), img.width):
+                sys.exit(f"tray_{state}.ico: {failure}")
+        tray[state] = imgs
         outputs[f"tray_{state}.ico"] = ico_bytes(imgs)
         outputs[f"tray_{state}_24.png"] = png_bytes(imgs[TRAY_SIZES.index(24)])
         groups.append((f"tray_{state}.ico", imgs))
@@ -575,6 +581,11 @@ def main() -> None:
     outputs["Glow.twstyle"] = theme_text(
         "Glow", "dark slate with cyan accents", GLOW).encode("utf-8")
     outputs["preview.png"] = png_bytes(contact_sheet(groups))
+
+    # The tray images as the taskbar shows them, light and dark, for the README.
+    outputs["../docs/images/tray_taskbars.png"] = png_bytes(contact_sheet(
+        [(f"{s} px", [tray[state][TRAY_SIZES.index(s)] for state in TRAY_STATES])
+         for s in (16, 32)]))
 
     for name, data in outputs.items():
         (HERE / name).write_bytes(data)

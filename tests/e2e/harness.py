@@ -63,7 +63,7 @@ ICON_COLOURS = {
     "connected": (0xFF, 0xF0, 0x00),
 }
 COLOUR_TOLERANCE = 24
-# A 16x16 disc is ~120 disc-coloured pixels; a few stray ones are no icon.
+# A 16x16 disc shows ~100 disc-coloured pixels inside its rim; a few stray ones are no icon.
 MIN_DISC_PIXELS = 40
 
 XDOTOOL_BUTTONS = {"left": "1", "middle": "2", "right": "3"}

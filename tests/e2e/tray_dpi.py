@@ -48,11 +48,18 @@ def pixels(s, png):
 
 
 def disc_box(found):
+    """The box of the disc-coloured pixels: the disc inside its rim."""
     near = [p for p, rgb in found.items() if max(abs(a - b) for a, b in zip(rgb, DISC)) <= 24]
     if len(near) < 40:
         return None
     xs, ys = [p[0] for p in near], [p[1] for p in near]
     return min(xs), min(ys), max(xs) + 1, max(ys) + 1
+
+
+def over(image, background):
+    """The image composited over an opaque background, as (x, y) -> (r, g, b)."""
+    return {(x, y): tuple((c * a + bg * (255 - a)) // 255 for c, bg in zip((r, g, b), background))
+            for y, row in enumerate(image) for x, (r, g, b, a) in enumerate(row)}
 
 
 def shown_as_drawn(s, dpi, size):
@@ -72,24 +79,28 @@ def shown_as_drawn(s, dpi, size):
 
     wait_until("the tray icon is drawn", drawn, 20)
     found = pixels(s, s.last_shot)
-    left, top, right, bottom = box[0]
-    check(abs((right - left) - size) <= 1 and abs((bottom - top) - size) <= 1,
-          f"at {dpi} DPI the icon is {right - left}x{bottom - top}, not {size}x{size}")
-    # Compare with the image drawn for this size, blended over the taskbar.
+    shown = box[0]
+    # The disc of the image drawn for this size, blended over the taskbar: the
+    # shown disc must have its size, and then place the image.
     image = icon_image(size)
-    background = found[(left - 3, top + size // 2)]
+    background = found[(shown[0] - size, (shown[1] + shown[3]) // 2)]
+    wanted = over(image, background)
+    drawn = disc_box(wanted)
+    check(abs((shown[2] - shown[0]) - (drawn[2] - drawn[0])) <= 1 and
+          abs((shown[3] - shown[1]) - (drawn[3] - drawn[1])) <= 1,
+          f"at {dpi} DPI the icon's disc is {shown[2] - shown[0]}x{shown[3] - shown[1]}, "
+          f"not {drawn[2] - drawn[0]}x{drawn[3] - drawn[1]} as in the {size} px drawing")
+    left, top = shown[0] - drawn[0], shown[1] - drawn[1]
     same = total = 0
     for y in range(size):
         for x in range(size):
-            r, g, b, a = image[y][x]
-            if a == 0:
+            if image[y][x][3] == 0:
                 continue
-            want = tuple((c * a + bg * (255 - a)) // 255 for c, bg in zip((r, g, b), background))
             got = found.get((left + x, top + y))
             total += 1
-            same += got is not None and max(abs(p - q) for p, q in zip(got, want)) <= 12
+            same += got is not None and max(abs(p - q) for p, q in zip(got, wanted[(x, y)])) <= 12
     check(same >= 0.95 * total, f"at {dpi} DPI only {same} of {total} icon pixels are the {size} px drawing's")
-    print(f"     {dpi} DPI: {right - left} px icon, {same}/{total} pixels as drawn")
+    print(f"     {dpi} DPI: {size} px icon, {same}/{total} pixels as drawn")
     s.wine("taskkill", "/f", "/im", "Tarnwick.exe")
     program.wait_exit(10)
 
