@@ -4,30 +4,12 @@
 
 #include "framework/Com.h"
 #include "framework/Exceptions.h"
+#include "framework/Handles.h"
 #include "framework/Modules.h"
 
 namespace fw {
 
 namespace {
-
-// Releases a COM interface at the end of its scope.
-template <typename T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    ~TComPtr()
-    {
-        if (FPtr) FPtr->Release();
-    }
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
-    T* operator->() const noexcept { return FPtr; }
-    T* Get() const noexcept { return FPtr; }
-    T** Put() noexcept { return &FPtr; }
-
-private:
-    T* FPtr = nullptr;
-};
 
 void Check(HRESULT AResult)
 {

@@ -87,18 +87,12 @@ LRESULT CALLBACK CreationHook(int ACode, WPARAM AWParam, LPARAM ALParam)
     return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
 }
 
-struct THookTraits {
-    static HHOOK Invalid() noexcept { return nullptr; }
-    static bool IsValid(HHOOK AValue) noexcept { return AValue != nullptr; }
-    static void Close(HHOOK AValue) noexcept { UnhookWindowsHookEx(AValue); }
-};
-
 } // namespace
 
 void HookMessageBoxes()
 {
     // The theme engine's hook, for the life of the process, on its user-interface thread.
-    static const TUniqueHandle<HHOOK, THookTraits> hook(
+    static const THookHandle hook(
         SetWindowsHookExW(WH_CBT, CreationHook, nullptr, GetCurrentThreadId()));
 }
 
