@@ -13,11 +13,6 @@ namespace fw {
 
 namespace {
 
-bool ModifierHeld() noexcept
-{
-    return GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0;
-}
-
 // Enter and Esc count only without Shift, Ctrl or Alt. They are held back
 // before the dialog manager sees them, so a click with a modifier still counts.
 bool ModifiedEnterOrEsc(const MSG& AMsg) noexcept
@@ -28,7 +23,7 @@ bool ModifiedEnterOrEsc(const MSG& AMsg) noexcept
     case WM_CHAR:
     case WM_SYSCHAR:
         // VK_RETURN and VK_ESCAPE are also the characters the keys type.
-        return (AMsg.wParam == VK_RETURN || AMsg.wParam == VK_ESCAPE) && ModifierHeld();
+        return (AMsg.wParam == VK_RETURN || AMsg.wParam == VK_ESCAPE) && GetShiftState().Any();
     default:
         return false;
     }

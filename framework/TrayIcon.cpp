@@ -27,15 +27,6 @@ constexpr UINT_PTR KRetryTimer = 1;
 // The shell's small-icon size at the design DPI, when the system does not say.
 constexpr int KSmallIconSize = 16;
 
-TShiftState CurrentShift() noexcept
-{
-    TShiftState s;
-    s.Shift = GetKeyState(VK_SHIFT) < 0;
-    s.Ctrl = GetKeyState(VK_CONTROL) < 0;
-    s.Alt = GetKeyState(VK_MENU) < 0;
-    return s;
-}
-
 } // namespace
 
 TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
@@ -196,7 +187,7 @@ void TTrayIcon::MouseUp(TMouseButton AButton)
     if (FOwner && FOwner->Creating()) return;
     POINT cursor{};
     GetCursorPos(&cursor);
-    if (OnMouseUp) OnMouseUp(this, AButton, CurrentShift(), cursor.x, cursor.y);
+    if (OnMouseUp) OnMouseUp(this, AButton, GetShiftState(), cursor.x, cursor.y);
     if (AButton == TMouseButton::mbRight && PopupMenu) PopupMenu->PopupFor(FOwner, cursor);
 }
 
