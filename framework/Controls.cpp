@@ -212,13 +212,8 @@ LRESULT TCheckBox::CustomDraw(const NMCUSTOMDRAW& ADraw)
         FillColor(dc, box, style->Color(TStyleColor::MenuBackground));
         FrameColor(dc, box, style->Color(TStyleColor::Border), std::max(1, size / 13));
         if (checked) {
-            TPenHandle pen(CreatePen(PS_SOLID, std::max(2, size / 7), style->Color(TStyleColor::MenuCheck)));
-            TSelectObject select(dc, pen.Get());
-            int u = size / 6;
-            POINT tick[3] = {{box.left + u + 1, box.top + size / 2},
-                             {box.left + size / 2 - u / 2, box.bottom - u - 2},
-                             {box.right - u - 1, box.top + u + 1}};
-            Polyline(dc, tick, 3);
+            PaintTick(dc, POINT{(box.left + box.right) / 2, (box.top + box.bottom) / 2}, size / 6,
+                      std::max(2, size / 7), style->Color(TStyleColor::MenuCheck));
         }
     } else {
         DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (checked ? DFCS_CHECKED : 0));

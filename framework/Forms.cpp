@@ -8,6 +8,7 @@
 #include "framework/Controls.h"
 #include "framework/Dpi.h"
 #include "framework/Styles.h"
+#include "framework/ThemePaint.h"
 
 namespace fw {
 
@@ -257,10 +258,7 @@ bool TDialogForm::DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESU
         // What a control draws itself, outside custom draw, sits on our background.
         const TStyle* style = TStyleManager::ActiveStyle();
         if (!style) return false;
-        SetTextColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::WindowText));
-        SetBkColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::Window));
-        FBackgroundBrush.Reset(CreateSolidBrush(style->Color(TStyleColor::Window)));
-        AResult = reinterpret_cast<LRESULT>(FBackgroundBrush.Get());
+        AResult = FControlColor.Answer(reinterpret_cast<HDC>(AWParam), *style);
         return true;
     }
     case DM_GETDEFID:

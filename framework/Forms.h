@@ -11,6 +11,7 @@
 
 #include "framework/Classes.h"
 #include "framework/Handles.h"
+#include "framework/ThemePaint.h"
 #include "framework/Window.h"
 
 namespace fw {
@@ -109,7 +110,7 @@ private:
     std::vector<TControl*> FControls; // declaration order: the stacking order
     TControl* FHover = nullptr;
     TControl* FPressed = nullptr;
-    TBrushHandle FBackgroundBrush; // handed to controls for what they draw themselves
+    TControlColor FControlColor;
     int FClientWidth = 0, FClientHeight = 0;
     float FScaleFactor = 1.0f;
     bool FModal = false;

@@ -6,6 +6,7 @@
 #include "framework/Dpi.h"
 #include "framework/Exceptions.h"
 #include "framework/Styles.h"
+#include "framework/ThemePaint.h"
 
 namespace fw {
 
@@ -319,14 +320,8 @@ void TPopupMenu::DrawItem(const DRAWITEMSTRUCT& ADraw)
                                  : selected ? TStyleColor::MenuHighlightText
                                             : TStyleColor::MenuText);
     if (ADraw.itemState & ODS_CHECKED) {
-        // A tick drawn with a pen scales cleanly at every DPI.
-        int cx = r.left + gutter / 2, cy = (r.top + r.bottom) / 2;
-        int u = std::max(1, ScaleForDpi(3, dpi));
-        TPenHandle pen(CreatePen(PS_SOLID, std::max(2, ScaleForDpi(2, dpi)),
-                                 selected || disabled ? text : style->Color(TStyleColor::MenuCheck)));
-        TSelectObject selectPen(dc, pen.Get());
-        POINT tick[3] = {{cx - 2 * u, cy}, {cx - u / 2, cy + 3 * u / 2}, {cx + 2 * u, cy - 3 * u / 2}};
-        Polyline(dc, tick, 3);
+        PaintTick(dc, POINT{r.left + gutter / 2, (r.top + r.bottom) / 2}, std::max(1, ScaleForDpi(3, dpi)),
+                  std::max(2, ScaleForDpi(2, dpi)), selected || disabled ? text : style->Color(TStyleColor::MenuCheck));
     }
 
     TSelectObject font(dc, MenuFont(dpi));

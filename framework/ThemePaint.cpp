@@ -22,6 +22,27 @@ void FrameColor(HDC ADC, const RECT& ARect, COLORREF AColor, int AWidth)
     }
 }
 
+void PaintTick(HDC ADC, POINT ACenter, int AUnit, int APenWidth, COLORREF AColor)
+{
+    TPenHandle pen(CreatePen(PS_SOLID, APenWidth, AColor));
+    TSelectObject select(ADC, pen.Get());
+    int x = ACenter.x, y = ACenter.y, u = AUnit;
+    POINT tick[3] = {{x - 2 * u, y}, {x - u / 2, y + 3 * u / 2}, {x + 2 * u, y - 3 * u / 2}};
+    Polyline(ADC, tick, 3);
+}
+
+LRESULT TControlColor::Answer(HDC ADC, const TStyle& AStyle)
+{
+    COLORREF window = AStyle.Color(TStyleColor::Window);
+    SetTextColor(ADC, AStyle.Color(TStyleColor::WindowText));
+    SetBkColor(ADC, window);
+    if (!FBrush || FColor != window) {
+        FBrush.Reset(CreateSolidBrush(window));
+        FColor = window;
+    }
+    return reinterpret_cast<LRESULT>(FBrush.Get());
+}
+
 void PaintThemedButton(HDC ADC, const RECT& ARect, const TStyle& AStyle, const TButtonLook& ALook,
                        const std::wstring& ACaption, HFONT AFont)
 {

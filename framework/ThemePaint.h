@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "framework/Handles.h"
 #include "framework/Styles.h"
 
 namespace fw {
@@ -12,6 +13,22 @@ namespace fw {
 void FillColor(HDC ADC, const RECT& ARect, COLORREF AColor);
 // A frame AWidth pixels wide just inside ARect.
 void FrameColor(HDC ADC, const RECT& ARect, COLORREF AColor, int AWidth);
+// A check mark drawn with a pen, so it scales cleanly at every size:
+// centred on ACenter, 4 x AUnit wide and 3 x AUnit high.
+void PaintTick(HDC ADC, POINT ACenter, int AUnit, int APenWidth, COLORREF AColor);
+
+// The answer to WM_CTLCOLOR* in the theme, for what a control draws itself:
+// the theme's window text on its window colour, over a brush of that colour.
+// The brush lives as long as this object, since the system paints with it
+// after the answer.
+class TControlColor {
+public:
+    LRESULT Answer(HDC ADC, const TStyle& AStyle);
+
+private:
+    TBrushHandle FBrush;
+    COLORREF FColor = CLR_INVALID;
+};
 
 // A push button as the theme draws it: its face (lighter while hot or
 // pressed), a frame (wider and in the highlight colour while focused) and

@@ -21,10 +21,10 @@ bool HasClass(HWND AWnd, const wchar_t* AClass)
     return CompareStringOrdinal(name, -1, AClass, -1, TRUE) == CSTR_EQUAL;
 }
 
-// What a themed box holds: the procedure it had and the brush of its background.
+// What a themed box holds: the procedure it had and its WM_CTLCOLOR* answer.
 struct TThemedBox {
     WNDPROC Original;
-    TBrushHandle Background;
+    TControlColor Colors;
 };
 
 LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
@@ -38,9 +38,7 @@ LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         if (!style) break;
-        SetTextColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::WindowText));
-        SetBkColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::Window));
-        return reinterpret_cast<LRESULT>(box->Background.Get());
+        return box->Colors.Answer(reinterpret_cast<HDC>(AWParam), *style);
     case WM_NOTIFY: {
         auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(ALParam);
         if (!style || draw->hdr.code != NM_CUSTOMDRAW || !HasClass(draw->hdr.hwndFrom, L"Button")) break;
@@ -63,11 +61,11 @@ LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
     return CallWindowProcW(original, AWnd, AMsg, AWParam, ALParam);
 }
 
-void ThemeBox(HWND AWnd, const TStyle& AStyle)
+void ThemeBox(HWND AWnd)
 {
     // Its buttons send custom-draw notifications only with version 6 there.
     LoadCommonControls();
-    auto* box = new TThemedBox{nullptr, TBrushHandle(CreateSolidBrush(AStyle.Color(TStyleColor::Window)))};
+    auto* box = new TThemedBox{};
     if (!SetPropW(AWnd, KThemedProperty, box)) {
         delete box;
         return;
@@ -81,8 +79,7 @@ LRESULT CALLBACK CreationHook(int ACode, WPARAM AWParam, LPARAM ALParam)
     if (ACode == HCBT_CREATEWND) {
         auto wnd = reinterpret_cast<HWND>(AWParam);
         // A box shown without a theme (the one that says it is missing) keeps the system's look.
-        const TStyle* style = TStyleManager::ActiveStyle();
-        if (style && HasClass(wnd, KDialogClass)) ThemeBox(wnd, *style);
+        if (TStyleManager::ActiveStyle() && HasClass(wnd, KDialogClass)) ThemeBox(wnd);
     }
     return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
 }
