@@ -3,10 +3,8 @@
 #include <algorithm>
 
 #include "framework/Application.h"
-#include "framework/Dpi.h"
 #include "framework/Exceptions.h"
 #include "framework/Styles.h"
-#include "framework/ThemePaint.h"
 
 namespace fw {
 
@@ -103,15 +101,6 @@ void TMenuItem::Changed()
 }
 
 // ---- TPopupMenu ----
-
-namespace {
-
-constexpr int KGutter = 24;     // check-mark column, at the design DPI
-constexpr int KRightPad = 20;
-constexpr int KMinHeight = 22;
-constexpr int KLineHeight = 9;
-
-} // namespace
 
 TPopupMenu::TPopupMenu(THostWindow& AHost) : FHost(AHost)
 {
@@ -244,15 +233,18 @@ bool TPopupMenu::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT&
     }
     case WM_MEASUREITEM: {
         auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(ALParam);
-        if (measure->CtlType != ODT_MENU || !Own(TMenuItem::FromItemData(measure->itemData))) return false;
-        MeasureItem(*measure);
+        TMenuItem* item = measure->CtlType == ODT_MENU ? Own(TMenuItem::FromItemData(measure->itemData)) : nullptr;
+        if (!item) return false;
+        FPainter.Measure(Window(), item->IsLine(), item->MenuText(), *measure);
         AResult = TRUE;
         return true;
     }
     case WM_DRAWITEM: {
         auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(ALParam);
-        if (draw->CtlType != ODT_MENU || !Own(TMenuItem::FromItemData(draw->itemData))) return false;
-        DrawItem(*draw);
+        TMenuItem* item = draw->CtlType == ODT_MENU ? Own(TMenuItem::FromItemData(draw->itemData)) : nullptr;
+        if (!item) return false;
+        if (const TStyle* style = TStyleManager::ActiveStyle())
+            FPainter.Draw(Window(), *style, item->IsLine(), item->MenuText(), *draw);
         AResult = TRUE;
         return true;
     }
@@ -263,73 +255,6 @@ bool TPopupMenu::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT&
     default:
         return false;
     }
-}
-
-HFONT TPopupMenu::MenuFont(UINT ADpi)
-{
-    if (!FFont || FFontDpi != ADpi) {
-        NONCLIENTMETRICSW metrics = NonClientMetricsForDpi(ADpi);
-        FFont.Reset(CreateFontIndirectW(&metrics.lfMenuFont));
-        FFontDpi = ADpi;
-    }
-    return FFont.Get();
-}
-
-void TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& AMeasure)
-{
-    TMenuItem* item = TMenuItem::FromItemData(AMeasure.itemData);
-    UINT dpi = WindowDpi(Window());
-    if (!item || item->IsLine()) {
-        AMeasure.itemWidth = 0;
-        AMeasure.itemHeight = static_cast<UINT>(ScaleForDpi(KLineHeight, dpi));
-        return;
-    }
-    TWindowDC dc(Window());
-    TSelectObject font(dc.Get(), MenuFont(dpi));
-    RECT text{};
-    DrawTextW(dc.Get(), item->MenuText().c_str(), -1, &text, DT_SINGLELINE | DT_CALCRECT);
-    // The system adds the width of its own check-mark column to ours.
-    AMeasure.itemWidth = static_cast<UINT>(ScaleForDpi(KGutter + KRightPad, dpi) + (text.right - text.left) -
-                                           GetSystemMetrics(SM_CXMENUCHECK));
-    AMeasure.itemHeight = static_cast<UINT>(std::max<int>(ScaleForDpi(KMinHeight, dpi), text.bottom - text.top + ScaleForDpi(6, dpi)));
-}
-
-void TPopupMenu::DrawItem(const DRAWITEMSTRUCT& ADraw)
-{
-    const TStyle* style = TStyleManager::ActiveStyle();
-    TMenuItem* item = TMenuItem::FromItemData(ADraw.itemData);
-    if (!style || !item) return;
-    UINT dpi = WindowDpi(Window());
-    HDC dc = ADraw.hDC;
-    RECT r = ADraw.rcItem;
-    bool disabled = (ADraw.itemState & (ODS_DISABLED | ODS_GRAYED)) != 0;
-    bool selected = (ADraw.itemState & ODS_SELECTED) != 0 && !disabled && !item->IsLine();
-
-    TBrushHandle back(CreateSolidBrush(style->Color(selected ? TStyleColor::MenuHighlight : TStyleColor::MenuBackground)));
-    FillRect(dc, &r, back.Get());
-
-    int gutter = ScaleForDpi(KGutter, dpi);
-    if (item->IsLine()) {
-        RECT line{r.left + gutter / 2, (r.top + r.bottom) / 2, r.right - gutter / 2, (r.top + r.bottom) / 2 + std::max(1, ScaleForDpi(1, dpi))};
-        TBrushHandle pen(CreateSolidBrush(style->Color(TStyleColor::MenuSeparator)));
-        FillRect(dc, &line, pen.Get());
-        return;
-    }
-
-    COLORREF text = style->Color(disabled   ? TStyleColor::MenuDisabledText
-                                 : selected ? TStyleColor::MenuHighlightText
-                                            : TStyleColor::MenuText);
-    if (ADraw.itemState & ODS_CHECKED) {
-        PaintTick(dc, POINT{r.left + gutter / 2, (r.top + r.bottom) / 2}, std::max(1, ScaleForDpi(3, dpi)),
-                  std::max(2, ScaleForDpi(2, dpi)), selected || disabled ? text : style->Color(TStyleColor::MenuCheck));
-    }
-
-    TSelectObject font(dc, MenuFont(dpi));
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, text);
-    RECT textRect{r.left + gutter, r.top, r.right - ScaleForDpi(KRightPad, dpi) / 2, r.bottom};
-    UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT | ((ADraw.itemState & ODS_NOACCEL) ? DT_HIDEPREFIX : 0);
-    DrawTextW(dc, item->MenuText().c_str(), -1, &textRect, format);
 }
 
 LRESULT TPopupMenu::MenuChar(wchar_t AChar, HMENU AMenu)

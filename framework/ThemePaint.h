@@ -1,6 +1,7 @@
 #pragma once
-// Drawing in the active theme: the pieces that the dialog's controls and the
-// themed message boxes share.
+// Drawing in the active theme: fills and frames, the check mark, push
+// buttons (the dialog's and the themed message boxes'), the WM_CTLCOLOR*
+// answer and owner-drawn popup menu items.
 #include <windows.h>
 
 #include <string>
@@ -41,6 +42,23 @@ void PaintThemedButton(HDC ADC, const RECT& ARect, const TStyle& AStyle, const T
 
 // What a push button window's state says about how it looks now.
 TButtonLook ButtonLookOf(HWND AButton);
+
+// Owner-drawn popup menu items (WM_MEASUREITEM, WM_DRAWITEM) at the DPI of
+// the window the menu belongs to: the highlight, the separator line, the
+// check mark and the text in the system's menu font, which is kept for the
+// DPI it was last made at.
+class TMenuPainter {
+public:
+    // The size of an item showing AText, or of a separator line.
+    void Measure(HWND AWnd, bool ALine, const std::wstring& AText, MEASUREITEMSTRUCT& AMeasure);
+    void Draw(HWND AWnd, const TStyle& AStyle, bool ALine, const std::wstring& AText, const DRAWITEMSTRUCT& ADraw);
+
+private:
+    HFONT Font(UINT ADpi);
+
+    TFontHandle FFont;
+    UINT FFontDpi = 0;
+};
 
 // The window text of AWnd.
 std::wstring WindowText(HWND AWnd);
