@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/CommonControls.h"
 #include "framework/Forms.h"
 #include "framework/Styles.h"
 #include "framework/ThemePaint.h"
@@ -123,8 +124,8 @@ void TImage::Paint(HDC ADC)
 TWinControl::TWinControl(TDialogForm& AParent, DWORD AStyle, const std::wstring& ACaption)
     : TControl(AParent), FId(AParent.NextControlId())
 {
-    // The system's buttons send custom-draw notifications only when version 6
-    // of the common controls is there as they are made.
+    // The system's buttons send NM_CUSTOMDRAW only when comctl32 version 6
+    // is loaded as they are created.
     LoadCommonControls();
     HWND wnd = CreateWindowExW(0, L"Button", ACaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | AStyle, 0, 0, 0,
                                0, AParent.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(FId)),

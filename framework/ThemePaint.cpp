@@ -152,11 +152,4 @@ std::wstring WindowText(HWND AWnd)
     return text;
 }
 
-void LoadCommonControls() noexcept
-{
-    // By name, so the manifest's activation context picks version 6; kept for
-    // the life of the process, as the windows of its classes may be.
-    static const TModuleHandle module(LoadLibraryW(L"comctl32.dll"));
-}
-
 } // namespace fw

@@ -63,9 +63,4 @@ private:
 // The window text of AWnd.
 std::wstring WindowText(HWND AWnd);
 
-// Version 6 of the common controls, bound once on demand: the system's
-// buttons send custom-draw notifications only when they are created while it
-// is loaded. Nothing at start needs it.
-void LoadCommonControls() noexcept;
-
 } // namespace fw

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
+
+#include "framework/CommonControls.h"
 #include "framework/Handles.h"
 #include "framework/Styles.h"
 #include "framework/ThemePaint.h"
@@ -12,7 +15,6 @@ namespace fw {
 namespace {
 
 constexpr wchar_t KDialogClass[] = L"#32770";
-constexpr wchar_t KThemedProperty[] = L"Tarnwick.ThemedBox";
 
 bool HasClass(HWND AWnd, const wchar_t* AClass)
 {
@@ -21,17 +23,14 @@ bool HasClass(HWND AWnd, const wchar_t* AClass)
     return CompareStringOrdinal(name, -1, AClass, -1, TRUE) == CSTR_EQUAL;
 }
 
-// What a themed box holds: the procedure it had and its WM_CTLCOLOR* answer.
+// What a themed box keeps, as its subclass's reference data.
 struct TThemedBox {
-    WNDPROC Original;
     TControlColor Colors;
 };
 
-LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam, UINT_PTR AId, DWORD_PTR AData)
 {
-    auto* box = static_cast<TThemedBox*>(GetPropW(AWnd, KThemedProperty));
-    if (!box) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-    WNDPROC original = box->Original;
+    auto* box = reinterpret_cast<TThemedBox*>(AData);
     const TStyle* style = TStyleManager::ActiveStyle();
     switch (AMsg) {
     case WM_CTLCOLORDLG:
@@ -51,27 +50,24 @@ LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
         return CDRF_SKIPDEFAULT;
     }
     case WM_NCDESTROY:
-        SetWindowLongPtrW(AWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
-        RemovePropW(AWnd, KThemedProperty);
+        // The window's last message: the subclass and what it keeps go.
+        Subclassing().Remove(AWnd, BoxProc, AId);
         delete box;
         break;
     default:
         break;
     }
-    return CallWindowProcW(original, AWnd, AMsg, AWParam, ALParam);
+    return Subclassing().Default(AWnd, AMsg, AWParam, ALParam);
 }
 
 void ThemeBox(HWND AWnd)
 {
-    // Its buttons send custom-draw notifications only with version 6 there.
-    LoadCommonControls();
-    auto* box = new TThemedBox{};
-    if (!SetPropW(AWnd, KThemedProperty, box)) {
-        delete box;
-        return;
-    }
-    box->Original = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(AWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
+    // Binding the subclass calls loads comctl32 version 6, without which the
+    // box's buttons would send no NM_CUSTOMDRAW.
+    const TSubclassing& subclassing = Subclassing();
+    if (!subclassing) return;
+    auto box = std::make_unique<TThemedBox>();
+    if (subclassing.Set(AWnd, BoxProc, 0, reinterpret_cast<DWORD_PTR>(box.get()))) box.release();
 }
 
 LRESULT CALLBACK CreationHook(int ACode, WPARAM AWParam, LPARAM ALParam)
@@ -88,9 +84,8 @@ LRESULT CALLBACK CreationHook(int ACode, WPARAM AWParam, LPARAM ALParam)
 
 void HookMessageBoxes()
 {
-    // The theme engine's hook, for the life of the process, on its user-interface thread.
-    static const THookHandle hook(
-        SetWindowsHookExW(WH_CBT, CreationHook, nullptr, GetCurrentThreadId()));
+    // For the life of the process, on the user-interface thread that calls it.
+    static const THookHandle hook(SetWindowsHookExW(WH_CBT, CreationHook, nullptr, GetCurrentThreadId()));
 }
 
 } // namespace fw
