@@ -10,7 +10,6 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/FailureBoxes.h"
-#include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "settings/uIniManager.h"
 #include "ui/uMain.h"
@@ -75,15 +74,12 @@ std::exception_ptr FinalizeUnits(size_t ACount)
     ExitProcess(static_cast<UINT>(AExitCode));
 }
 
-// Every later load by name, ours or a system DLL's, searches the system folder
-// only, so a DLL dropped beside the executable (a downloads folder, say) never
-// runs. Bound by name: systems without the call keep their default search.
+// SetDefaultDllDirectories: every later load by name, ours or a system DLL's,
+// searches the system folder only, so a DLL dropped beside the executable (a
+// downloads folder, say) never runs.
 void RestrictDllSearch() noexcept
 {
-    using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
-    auto setDefaultDllDirectories =
-        fw::GetProc<TSetDefaultDllDirectories>(L"kernel32.dll", "SetDefaultDllDirectories");
-    if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include "framework/Faults.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
-#include "framework/Modules.h"
 #include "framework/Text.h"
 
 namespace fw {
@@ -34,12 +33,11 @@ TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
 {
     CreateHandle(L"TTrayIcon");
     FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    // An elevated copy would otherwise never hear of a restarted shell, whose
-    // broadcast comes from a lower integrity level. Without the call (Vista)
-    // or with it refused, the icon comes back only once a change is refused.
-    using TChangeFilter = decltype(&ChangeWindowMessageFilterEx);
-    static const auto changeFilter = GetProc<TChangeFilter>(L"user32.dll", "ChangeWindowMessageFilterEx");
-    if (changeFilter && FTaskbarCreated) changeFilter(Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
+    // An elevated copy would otherwise never hear of a restarted shell: UIPI
+    // drops its "TaskbarCreated", which comes from a lower integrity level.
+    // Should the call be refused, the icon comes back only once a change is
+    // refused (the retry).
+    if (FTaskbarCreated) ChangeWindowMessageFilterEx(Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
     FData.cbSize = sizeof(FData);
     FData.hWnd = Handle();
     FData.uID = 1;
@@ -114,10 +112,8 @@ void TTrayIcon::ShowBalloonHint()
 
 int TTrayIcon::ShellIconSize(UINT ADpi) const
 {
-    using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
-    static const auto forDpi = GetProc<TGetSystemMetricsForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
     UINT dpi = ADpi ? ADpi : WindowDpi(Handle());
-    int size = forDpi ? forDpi(SM_CXSMICON, dpi) : ScaleForDpi(GetSystemMetrics(SM_CXSMICON), dpi);
+    int size = SystemMetricForDpi(SM_CXSMICON, dpi);
     return size > 0 ? size : ScaleForDpi(KSmallIconSize, dpi);
 }
 
