@@ -125,7 +125,8 @@ bool TControlHost::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESUL
         return true;
     }
     case WM_SETCURSOR: {
-        // A child passes the question up first: the button's hand is ours to give.
+        // A child's DefWindowProcW asks its parent first: the button's hand
+        // cursor is ours to give.
         auto wnd = reinterpret_cast<HWND>(AWParam);
         TControl* control = nullptr;
         if (wnd != FWindow.Handle()) {

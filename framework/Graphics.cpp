@@ -38,7 +38,8 @@ void TPicture::LoadFromResource(const wchar_t* AName)
     Check(CreateComInstance(CLSID_WICImagingFactory1, IID_PPV_ARGS(factory.Put())));
     TComPtr<IWICStream> stream;
     Check(factory->CreateStream(stream.Put()));
-    // The stream only reads the resource, whatever its parameter's type says.
+    // InitializeFromMemory only reads the resource, whatever its non-const
+    // parameter says.
     Check(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes->data())),
                                        static_cast<DWORD>(bytes->size())));
     TComPtr<IWICBitmapDecoder> decoder;

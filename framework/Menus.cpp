@@ -177,7 +177,7 @@ void TPopupMenu::Rebuild()
         info.wID = item->Command();
         info.dwItemData = item->ItemData();
         if (!item->IsLine()) {
-            // The menu keeps its own copy of the string.
+            // InsertMenuItemW keeps its own copy of the string.
             info.fMask |= MIIM_STRING;
             info.dwTypeData = item->FDataText.data();
         }
@@ -194,8 +194,8 @@ void TPopupMenu::Rebuild()
 
 void TPopupMenu::PopupFor(TComponent* AComponent, POINT APoint)
 {
-    // A menu of a window that is not in the foreground would not close when
-    // the user clicks elsewhere.
+    // SetForegroundWindow first: the menu of a window that is not in the
+    // foreground would not close when the user clicks elsewhere.
     SetForegroundWindow(Application->Handle());
     Application->ProcessMessages();
     AutoPopup = false;
@@ -210,7 +210,8 @@ void TPopupMenu::Popup(int AX, int AY)
     FTracking = true;
     TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, AX, AY, Window(), nullptr);
     FTracking = false;
-    // Lets the menu close properly when the owner was not the foreground window.
+    // A WM_NULL posted after TrackPopupMenuEx lets the menu close properly
+    // when its window was not the foreground window.
     PostMessageW(Window(), WM_NULL, 0, 0);
 }
 

@@ -70,8 +70,8 @@ private:
     UINT FCommand = 0;
 };
 
-// The menu lives on a host window: the system sends its commands, its
-// owner-drawing and its access keys there.
+// The menu lives on a host window: the system sends its WM_COMMAND,
+// WM_MEASUREITEM, WM_DRAWITEM and WM_MENUCHAR there.
 class TPopupMenu : public TComponent, private TWindowPart {
 public:
     explicit TPopupMenu(THostWindow& AHost);

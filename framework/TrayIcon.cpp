@@ -130,9 +130,9 @@ void TTrayIcon::LoadIcon(UINT ADpi)
 bool TTrayIcon::Notify(DWORD AMessage)
 {
     if (!Shell_NotifyIconW(AMessage, &FData)) return false;
-    // One balloon per request: left set, the flag would make every later
-    // change of image or tip show this balloon again, stale and unasked
-    // (the shell does not always report the balloon gone).
+    // One balloon per request: left set, NIF_INFO would make every later
+    // NIM_MODIFY of image or tip show this balloon again, stale and unasked
+    // (the shell does not always send NIN_BALLOONHIDE or NIN_BALLOONTIMEOUT).
     FData.uFlags &= ~NIF_INFO;
     return true;
 }
@@ -141,7 +141,7 @@ void TTrayIcon::Update()
 {
     if (FRetryDelay != 0) return;
     // A shell that lost the icon (it restarted unseen, or dropped it) refuses
-    // every change; the retry finds out whether the icon is still there.
+    // every NIM_MODIFY; the retry finds out whether the icon is still there.
     if (!Notify(NIM_MODIFY)) StartRetry();
 }
 
@@ -149,7 +149,7 @@ void TTrayIcon::StartRetry()
 {
     FRetryDelay = FFirstRetryDelay;
     if (SetTimer(Handle(), KRetryTimer, FRetryDelay, nullptr)) return;
-    // No timer to be had: the next change asks the shell again, and a balloon
+    // SetTimer failed: the next change asks the shell again, and a balloon
     // would be stale by then.
     FRetryDelay = 0;
     FData.uFlags &= ~NIF_INFO;
@@ -164,15 +164,15 @@ void TTrayIcon::StopRetry()
 
 void TTrayIcon::Retry()
 {
-    // The add carries every change made while waiting. A shell that refuses
-    // the add but takes the modify still had the icon and had refused only a
+    // NIM_ADD carries every change made while waiting. A shell that refuses
+    // NIM_ADD but takes NIM_MODIFY still had the icon and had refused only a
     // change: done either way.
     if (Notify(NIM_ADD) || Notify(NIM_MODIFY)) {
         StopRetry();
         return;
     }
     FRetryDelay = (FRetryDelay < KMaxRetryDelay / 2) ? FRetryDelay * 2 : KMaxRetryDelay;
-    // Should the new period be refused, the timer keeps its old one.
+    // Should SetTimer refuse the new period, the timer keeps its old one.
     SetTimer(Handle(), KRetryTimer, FRetryDelay, nullptr);
 }
 
@@ -203,7 +203,8 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         return true;
     }
     if (AMsg == FTaskbarCreated && FTaskbarCreated != 0) {
-        // A new shell, perhaps still busy starting: a refusal is retried from the first delay again.
+        // "TaskbarCreated": a new shell, perhaps still busy starting. A
+        // refused NIM_ADD is retried from the first delay again.
         if (!FVisible) return true;
         if (Notify(NIM_ADD))
             StopRetry();
@@ -217,8 +218,8 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         if (FRetryDelay != 0) Retry(); // a tick already queued when the retry ended
         return true;
     case WM_DPICHANGED:
-        // The message carries the new DPI (both halves alike); a query made
-        // now need not answer it yet.
+        // WM_DPICHANGED carries the new DPI in both halves of wParam;
+        // GetDpiForWindow need not answer it yet.
         if (UINT dpi = HIWORD(AWParam); FVisible && dpi && ShellIconSize(dpi) != FIconSize) {
             LoadIcon(dpi);
             Update();
