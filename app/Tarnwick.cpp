@@ -74,19 +74,14 @@ std::exception_ptr FinalizeUnits(size_t ACount)
     ExitProcess(static_cast<UINT>(AExitCode));
 }
 
-// SetDefaultDllDirectories: every later load by name, ours or a system DLL's,
-// searches the system folder only, so a DLL dropped beside the executable (a
-// downloads folder, say) never runs.
-void RestrictDllSearch() noexcept
-{
-    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    RestrictDllSearch();
+    // Every later load by name, ours or a system DLL's, searches the system
+    // folder only, so a DLL dropped beside the executable (a downloads
+    // folder, say) never runs.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     size_t initialized = 0;
     try {
         for (; initialized < std::size(KUnits); ++initialized)
