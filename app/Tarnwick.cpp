@@ -10,7 +10,6 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/FailureBoxes.h"
-#include "framework/Modules.h"
 #include "framework/Styles.h"
 #include "settings/uIniManager.h"
 #include "ui/uMain.h"
@@ -24,25 +23,20 @@ constexpr int KExitOk = 0;
 constexpr int KExitLastChance = 1;
 constexpr int KExitInitialization = 217;
 
-// The units in initialisation order; finalisation runs in reverse. Units
-// whose sections do no work have null entries and keep their place.
+// The units that do work at start and at exit, in initialisation order;
+// finalisation runs in reverse. The framework comes first: it reads the
+// start-up locale and makes the application object and its window. The
+// settings come next: they are read before the instance guard is taken, so
+// even a refused second start has read them (and writes them back), and
+// they are finalised, which writes them, only after the main window is gone.
 struct TUnit {
-    const wchar_t* Name;
     void (*Initialize)();
     void (*Finalize)();
 };
 
 constexpr TUnit KUnits[] = {
-    {L"Framework", fw::InitializeFrameworkUnit, fw::FinalizeFrameworkUnit},
-    {L"RasApi", nullptr, nullptr},
-    {L"Net.VPN.Win", nullptr, nullptr},
-    {L"PngImage", nullptr, nullptr},
-    {L"uAutoRun", nullptr, nullptr},
-    {L"uVersion", nullptr, nullptr},
-    {L"uConstants", nullptr, nullptr},
-    {L"uIniManager", uIniManager::InitializeUnit, uIniManager::FinalizeUnit},
-    {L"uMain", nullptr, nullptr},
-    {L"Utils.ProhibitMultiExec", nullptr, nullptr},
+    {fw::InitializeFrameworkUnit, fw::FinalizeFrameworkUnit},
+    {uIniManager::InitializeUnit, uIniManager::FinalizeUnit},
 };
 
 // Finalises the first ACount units, newest first. Every unit is finalised
@@ -51,10 +45,8 @@ std::exception_ptr FinalizeUnits(size_t ACount)
 {
     std::exception_ptr first;
     while (ACount > 0) {
-        const TUnit& unit = KUnits[--ACount];
-        if (!unit.Finalize) continue;
         try {
-            unit.Finalize();
+            KUnits[--ACount].Finalize();
         } catch (...) {
             if (!first) first = std::current_exception();
         }
@@ -82,26 +74,18 @@ std::exception_ptr FinalizeUnits(size_t ACount)
     ExitProcess(static_cast<UINT>(AExitCode));
 }
 
-// Every later load by name, ours or a system DLL's, searches the system folder
-// only, so a DLL dropped beside the executable (a downloads folder, say) never
-// runs. Bound by name: systems without the call keep their default search.
-void RestrictDllSearch() noexcept
-{
-    using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
-    auto setDefaultDllDirectories =
-        fw::GetProc<TSetDefaultDllDirectories>(L"kernel32.dll", "SetDefaultDllDirectories");
-    if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    RestrictDllSearch();
+    // Every later load by name, ours or a system DLL's, searches the system
+    // folder only, so a DLL dropped beside the executable (a downloads
+    // folder, say) never runs.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     size_t initialized = 0;
     try {
         for (; initialized < std::size(KUnits); ++initialized)
-            if (KUnits[initialized].Initialize) KUnits[initialized].Initialize();
+            KUnits[initialized].Initialize();
     } catch (...) {
         std::exception_ptr error = std::current_exception();
         FinalizeUnits(initialized);

@@ -31,7 +31,12 @@ enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 // The modifier state of a mouse or key event.
 struct TShiftState {
     bool Shift = false, Ctrl = false, Alt = false;
+    bool Any() const noexcept { return Shift || Ctrl || Alt; }
 };
+
+// Shift, Ctrl and Alt as GetKeyState reports them: as they were when this
+// thread took its latest input message from its queue.
+TShiftState GetShiftState() noexcept;
 
 using TMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 

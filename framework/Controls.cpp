@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/CommonControls.h"
 #include "framework/Forms.h"
 #include "framework/Styles.h"
 #include "framework/ThemePaint.h"
@@ -123,8 +124,8 @@ void TImage::Paint(HDC ADC)
 TWinControl::TWinControl(TDialogForm& AParent, DWORD AStyle, const std::wstring& ACaption)
     : TControl(AParent), FId(AParent.NextControlId())
 {
-    // The system's buttons send custom-draw notifications only when version 6
-    // of the common controls is there as they are made.
+    // The system's buttons send NM_CUSTOMDRAW only when comctl32 version 6
+    // is loaded as they are created.
     LoadCommonControls();
     HWND wnd = CreateWindowExW(0, L"Button", ACaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | AStyle, 0, 0, 0,
                                0, AParent.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(FId)),
@@ -212,13 +213,8 @@ LRESULT TCheckBox::CustomDraw(const NMCUSTOMDRAW& ADraw)
         FillColor(dc, box, style->Color(TStyleColor::MenuBackground));
         FrameColor(dc, box, style->Color(TStyleColor::Border), std::max(1, size / 13));
         if (checked) {
-            TPenHandle pen(CreatePen(PS_SOLID, std::max(2, size / 7), style->Color(TStyleColor::MenuCheck)));
-            TSelectObject select(dc, pen.Get());
-            int u = size / 6;
-            POINT tick[3] = {{box.left + u + 1, box.top + size / 2},
-                             {box.left + size / 2 - u / 2, box.bottom - u - 2},
-                             {box.right - u - 1, box.top + u + 1}};
-            Polyline(dc, tick, 3);
+            PaintTick(dc, POINT{(box.left + box.right) / 2, (box.top + box.bottom) / 2}, size / 6,
+                      std::max(2, size / 7), style->Color(TStyleColor::MenuCheck));
         }
     } else {
         DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (checked ? DFCS_CHECKED : 0));

@@ -1,7 +1,8 @@
 #pragma once
-// The controls of a dialog form: windowless labels and images painted by the
-// form in declaration order, and the system's check box and button, which
-// are windows of their own and lie above them.
+// The controls of a dialog form: windowless labels and images, which the
+// form's control host (ControlHost.h) paints in declaration order, and the
+// system's check box and button, which are windows of their own and lie
+// above them.
 #include <windows.h>
 #include <commctrl.h>
 

@@ -29,4 +29,11 @@ NONCLIENTMETRICSW NonClientMetricsForDpi(UINT ADpi) noexcept
     return metrics;
 }
 
+int SystemMetricForDpi(int AIndex, UINT ADpi) noexcept
+{
+    using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
+    static const auto forDpi = GetProc<TGetSystemMetricsForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
+    return forDpi ? forDpi(AIndex, ADpi) : ScaleForDpi(GetSystemMetrics(AIndex), ADpi);
+}
+
 } // namespace fw

@@ -1,12 +1,18 @@
 #pragma once
-// DPI queries that exist only on newer systems are looked up at run time so
-// the executable still loads where they are missing.
+// DPI queries. The per-DPI calls (GetDpiForWindow, GetSystemMetricsForDpi,
+// SystemParametersInfoForDpi) came with Windows 10 version 1607: they are
+// bound at run time, so the program still starts on earlier Windows 10,
+// where the answers fall back to the system DPI's.
 #include <windows.h>
 
 namespace fw {
 
+// GetDpiForWindow; else the screen's LOGPIXELSY, else KDesignDpi.
 UINT WindowDpi(HWND AWnd) noexcept;
+// SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS); else the system DPI's metrics.
 NONCLIENTMETRICSW NonClientMetricsForDpi(UINT ADpi) noexcept;
+// GetSystemMetricsForDpi; else the system's metric, scaled from KDesignDpi to ADpi.
+int SystemMetricForDpi(int AIndex, UINT ADpi) noexcept;
 // The DPI that sizes in the code are given at; a display at another DPI scales them.
 constexpr UINT KDesignDpi = USER_DEFAULT_SCREEN_DPI;
 

@@ -1,9 +1,9 @@
 #pragma once
 // Places where the platform can fail in ways that a test cannot bring about
 // for real: a worker thread that cannot be created, an icon that cannot be
-// loaded, an exception in the middle of a service call. A test arms a place
-// for its next pass; the program never does, and then a check costs one
-// atomic load.
+// loaded, a call into a DLL bound at run time that raises. A test arms a
+// place for its next pass; the program never does, and then a check costs
+// one atomic load.
 #include <string_view>
 
 namespace fw {
@@ -11,7 +11,7 @@ namespace fw {
 enum class TFaultSite {
     StartThread, // a worker thread is about to be created
     LoadIcon,    // an icon is about to be loaded
-    ServiceCall, // a remote-access function is about to be called; the tag is its name
+    LibraryCall, // a function bound at run time (GetProc) is about to be called; the tag is its name
 };
 
 // The next pass through ASite (with the tag ATag, when one is given) fails.

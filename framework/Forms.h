@@ -2,23 +2,17 @@
 // Forms: top-level windows owned by the application object, with their
 // OnCreate and OnDestroy events. A form is never shown by itself (the main
 // window of a tray program), and its window also serves the timer and menu
-// on it. A dialog form paints its windowless controls, hosts the system's
-// controls and can be shown modally.
+// on it. A dialog form has a dialog's frame, hosts controls (ControlHost.h)
+// and can be shown modally (ModalLoop.h).
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
 #include "framework/Classes.h"
-#include "framework/Handles.h"
+#include "framework/ControlHost.h"
 #include "framework/Window.h"
 
 namespace fw {
 
 class TApplication;
-class TButton;
-class TControl;
-class TWinControl;
 
 class TForm : public TComponent, public THostWindow {
 public:
@@ -62,7 +56,7 @@ constexpr int mrNone = 0;
 constexpr int mrOk = 1;
 constexpr int mrCancel = 2;
 
-class TDialogForm : public TForm {
+class TDialogForm : public TForm, public TControlHost {
 public:
     explicit TDialogForm(TApplication& AOwner);
 
@@ -82,38 +76,14 @@ public:
     // has a modal result; other visible windows of the program are disabled.
     int ShowModal();
 
-    COLORREF BackgroundColor() const;
-    // Paints the background and the windowless controls into ADC, whose
-    // origin is the client point AOrigin (for children painting what lies
-    // beneath them).
-    void PaintWindowless(HDC ADC, POINT AOrigin);
-
 protected:
     // Makes the dialog's window: fixed frame, close box only, always on top.
     void CreateHandle(const wchar_t* AClassName, const wchar_t* ACaption);
-    bool HostMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
 
 private:
-    friend class TControl;
-    friend class TWinControl;
-    void AddControl(TControl* AControl) { FControls.push_back(AControl); }
-    UINT NextControlId() noexcept { return FNextId++; }
-
-    bool DialogMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult);
-    void Paint();
-    TControl* WindowlessAt(POINT APoint) const;
-    void SetHover(TControl* AControl);
-    TButton* FindButton(bool ADefault, bool ACancel) const;
-    TWinControl* FindWindowed(HWND AWnd, UINT AId = 0) const;
-
-    std::vector<TControl*> FControls; // declaration order: the stacking order
-    TControl* FHover = nullptr;
-    TControl* FPressed = nullptr;
-    TBrushHandle FBackgroundBrush; // handed to controls for what they draw themselves
     int FClientWidth = 0, FClientHeight = 0;
     float FScaleFactor = 1.0f;
     bool FModal = false;
-    UINT FNextId = 100;
 };
 
 } // namespace fw

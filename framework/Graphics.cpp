@@ -4,30 +4,12 @@
 
 #include "framework/Com.h"
 #include "framework/Exceptions.h"
+#include "framework/Handles.h"
 #include "framework/Modules.h"
 
 namespace fw {
 
 namespace {
-
-// Releases a COM interface at the end of its scope.
-template <typename T>
-class TComPtr {
-public:
-    TComPtr() = default;
-    ~TComPtr()
-    {
-        if (FPtr) FPtr->Release();
-    }
-    TComPtr(const TComPtr&) = delete;
-    TComPtr& operator=(const TComPtr&) = delete;
-    T* operator->() const noexcept { return FPtr; }
-    T* Get() const noexcept { return FPtr; }
-    T** Put() noexcept { return &FPtr; }
-
-private:
-    T* FPtr = nullptr;
-};
 
 void Check(HRESULT AResult)
 {
@@ -56,7 +38,8 @@ void TPicture::LoadFromResource(const wchar_t* AName)
     Check(CreateComInstance(CLSID_WICImagingFactory1, IID_PPV_ARGS(factory.Put())));
     TComPtr<IWICStream> stream;
     Check(factory->CreateStream(stream.Put()));
-    // The stream only reads the resource, whatever its parameter's type says.
+    // InitializeFromMemory only reads the resource, whatever its non-const
+    // parameter says.
     Check(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes->data())),
                                        static_cast<DWORD>(bytes->size())));
     TComPtr<IWICBitmapDecoder> decoder;

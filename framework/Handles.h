@@ -1,6 +1,7 @@
 #pragma once
-// Move-only owners for Win32 handles. Closing keeps GetLastError intact so an
-// owner going out of scope never hides the error its caller is about to read.
+// Move-only owners for Win32 handles and COM interface pointers. Closing keeps
+// GetLastError intact so an owner going out of scope never hides the error
+// its caller is about to read.
 #include <windows.h>
 
 #include <utility>
@@ -70,6 +71,7 @@ inline void DestroyWindowHandle(HWND AValue) noexcept { DestroyWindow(AValue); }
 inline void DeleteGdiObject(HGDIOBJ AValue) noexcept { DeleteObject(AValue); }
 inline void FreeModuleHandle(HMODULE AValue) noexcept { FreeLibrary(AValue); }
 inline void DeleteMemoryDC(HDC AValue) noexcept { DeleteDC(AValue); }
+inline void UnhookHook(HHOOK AValue) noexcept { UnhookWindowsHookEx(AValue); }
 
 using TKernelHandle = TUniqueHandle<HANDLE, TNullTraits<HANDLE, CloseKernelHandle>>;
 using TFileHandle = TUniqueHandle<HANDLE, TFileTraits>;
@@ -80,6 +82,8 @@ using TWindowHandle = TUniqueHandle<HWND, TNullTraits<HWND, DestroyWindowHandle>
 using TModuleHandle = TUniqueHandle<HMODULE, TNullTraits<HMODULE, FreeModuleHandle>>;
 // A DC from CreateCompatibleDC.
 using TMemoryDC = TUniqueHandle<HDC, TNullTraits<HDC, DeleteMemoryDC>>;
+// A hook from SetWindowsHookExW.
+using THookHandle = TUniqueHandle<HHOOK, TNullTraits<HHOOK, UnhookHook>>;
 
 template <typename T>
 using TGdiHandle = TUniqueHandle<T, TNullTraits<T, DeleteGdiObject>>;
@@ -87,6 +91,21 @@ using TFontHandle = TGdiHandle<HFONT>;
 using TBrushHandle = TGdiHandle<HBRUSH>;
 using TPenHandle = TGdiHandle<HPEN>;
 using TBitmapHandle = TGdiHandle<HBITMAP>;
+
+// A COM interface pointer, released by its owner.
+template <typename T>
+struct TComTraits {
+    static T* Invalid() noexcept { return nullptr; }
+    static bool IsValid(T* AValue) noexcept { return AValue != nullptr; }
+    static void Close(T* AValue) noexcept { AValue->Release(); }
+};
+
+template <typename T>
+class TComPtr : public TUniqueHandle<T*, TComTraits<T>> {
+public:
+    using TUniqueHandle<T*, TComTraits<T>>::TUniqueHandle;
+    T* operator->() const noexcept { return this->Get(); }
+};
 
 // A DC from GetDC, given back with ReleaseDC to the window it came from.
 class TWindowDC {

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "framework/Application.h"
-#include "framework/Dpi.h"
 #include "framework/Exceptions.h"
 #include "framework/Styles.h"
 
@@ -103,15 +102,6 @@ void TMenuItem::Changed()
 
 // ---- TPopupMenu ----
 
-namespace {
-
-constexpr int KGutter = 24;     // check-mark column, at the design DPI
-constexpr int KRightPad = 20;
-constexpr int KMinHeight = 22;
-constexpr int KLineHeight = 9;
-
-} // namespace
-
 TPopupMenu::TPopupMenu(THostWindow& AHost) : FHost(AHost)
 {
     FHandle.Reset(CreatePopupMenu());
@@ -187,7 +177,7 @@ void TPopupMenu::Rebuild()
         info.wID = item->Command();
         info.dwItemData = item->ItemData();
         if (!item->IsLine()) {
-            // The menu keeps its own copy of the string.
+            // InsertMenuItemW keeps its own copy of the string.
             info.fMask |= MIIM_STRING;
             info.dwTypeData = item->FDataText.data();
         }
@@ -204,8 +194,8 @@ void TPopupMenu::Rebuild()
 
 void TPopupMenu::PopupFor(TComponent* AComponent, POINT APoint)
 {
-    // A menu of a window that is not in the foreground would not close when
-    // the user clicks elsewhere.
+    // SetForegroundWindow first: the menu of a window that is not in the
+    // foreground would not close when the user clicks elsewhere.
     SetForegroundWindow(Application->Handle());
     Application->ProcessMessages();
     AutoPopup = false;
@@ -220,7 +210,8 @@ void TPopupMenu::Popup(int AX, int AY)
     FTracking = true;
     TrackPopupMenuEx(menu, TPM_LEFTALIGN | TPM_RIGHTBUTTON, AX, AY, Window(), nullptr);
     FTracking = false;
-    // Lets the menu close properly when the owner was not the foreground window.
+    // A WM_NULL posted after TrackPopupMenuEx lets the menu close properly
+    // when its window was not the foreground window.
     PostMessageW(Window(), WM_NULL, 0, 0);
 }
 
@@ -243,15 +234,18 @@ bool TPopupMenu::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT&
     }
     case WM_MEASUREITEM: {
         auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(ALParam);
-        if (measure->CtlType != ODT_MENU || !Own(TMenuItem::FromItemData(measure->itemData))) return false;
-        MeasureItem(*measure);
+        TMenuItem* item = measure->CtlType == ODT_MENU ? Own(TMenuItem::FromItemData(measure->itemData)) : nullptr;
+        if (!item) return false;
+        FPainter.Measure(Window(), item->IsLine(), item->MenuText(), *measure);
         AResult = TRUE;
         return true;
     }
     case WM_DRAWITEM: {
         auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(ALParam);
-        if (draw->CtlType != ODT_MENU || !Own(TMenuItem::FromItemData(draw->itemData))) return false;
-        DrawItem(*draw);
+        TMenuItem* item = draw->CtlType == ODT_MENU ? Own(TMenuItem::FromItemData(draw->itemData)) : nullptr;
+        if (!item) return false;
+        if (const TStyle* style = TStyleManager::ActiveStyle())
+            FPainter.Draw(Window(), *style, item->IsLine(), item->MenuText(), *draw);
         AResult = TRUE;
         return true;
     }
@@ -262,79 +256,6 @@ bool TPopupMenu::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT&
     default:
         return false;
     }
-}
-
-HFONT TPopupMenu::MenuFont(UINT ADpi)
-{
-    if (!FFont || FFontDpi != ADpi) {
-        NONCLIENTMETRICSW metrics = NonClientMetricsForDpi(ADpi);
-        FFont.Reset(CreateFontIndirectW(&metrics.lfMenuFont));
-        FFontDpi = ADpi;
-    }
-    return FFont.Get();
-}
-
-void TPopupMenu::MeasureItem(MEASUREITEMSTRUCT& AMeasure)
-{
-    TMenuItem* item = TMenuItem::FromItemData(AMeasure.itemData);
-    UINT dpi = WindowDpi(Window());
-    if (!item || item->IsLine()) {
-        AMeasure.itemWidth = 0;
-        AMeasure.itemHeight = static_cast<UINT>(ScaleForDpi(KLineHeight, dpi));
-        return;
-    }
-    TWindowDC dc(Window());
-    TSelectObject font(dc.Get(), MenuFont(dpi));
-    RECT text{};
-    DrawTextW(dc.Get(), item->MenuText().c_str(), -1, &text, DT_SINGLELINE | DT_CALCRECT);
-    // The system adds the width of its own check-mark column to ours.
-    AMeasure.itemWidth = static_cast<UINT>(ScaleForDpi(KGutter + KRightPad, dpi) + (text.right - text.left) -
-                                           GetSystemMetrics(SM_CXMENUCHECK));
-    AMeasure.itemHeight = static_cast<UINT>(std::max<int>(ScaleForDpi(KMinHeight, dpi), text.bottom - text.top + ScaleForDpi(6, dpi)));
-}
-
-void TPopupMenu::DrawItem(const DRAWITEMSTRUCT& ADraw)
-{
-    const TStyle* style = TStyleManager::ActiveStyle();
-    TMenuItem* item = TMenuItem::FromItemData(ADraw.itemData);
-    if (!style || !item) return;
-    UINT dpi = WindowDpi(Window());
-    HDC dc = ADraw.hDC;
-    RECT r = ADraw.rcItem;
-    bool disabled = (ADraw.itemState & (ODS_DISABLED | ODS_GRAYED)) != 0;
-    bool selected = (ADraw.itemState & ODS_SELECTED) != 0 && !disabled && !item->IsLine();
-
-    TBrushHandle back(CreateSolidBrush(style->Color(selected ? TStyleColor::MenuHighlight : TStyleColor::MenuBackground)));
-    FillRect(dc, &r, back.Get());
-
-    int gutter = ScaleForDpi(KGutter, dpi);
-    if (item->IsLine()) {
-        RECT line{r.left + gutter / 2, (r.top + r.bottom) / 2, r.right - gutter / 2, (r.top + r.bottom) / 2 + std::max(1, ScaleForDpi(1, dpi))};
-        TBrushHandle pen(CreateSolidBrush(style->Color(TStyleColor::MenuSeparator)));
-        FillRect(dc, &line, pen.Get());
-        return;
-    }
-
-    COLORREF text = style->Color(disabled   ? TStyleColor::MenuDisabledText
-                                 : selected ? TStyleColor::MenuHighlightText
-                                            : TStyleColor::MenuText);
-    if (ADraw.itemState & ODS_CHECKED) {
-        // A tick drawn with a pen scales cleanly at every DPI.
-        int cx = r.left + gutter / 2, cy = (r.top + r.bottom) / 2;
-        int u = std::max(1, ScaleForDpi(3, dpi));
-        TPenHandle pen(CreatePen(PS_SOLID, std::max(2, ScaleForDpi(2, dpi)),
-                                 selected || disabled ? text : style->Color(TStyleColor::MenuCheck)));
-        TSelectObject selectPen(dc, pen.Get());
-        POINT tick[3] = {{cx - 2 * u, cy}, {cx - u / 2, cy + 3 * u / 2}, {cx + 2 * u, cy - 3 * u / 2}};
-        Polyline(dc, tick, 3);
-    }
-
-    TSelectObject font(dc, MenuFont(dpi));
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, text);
-    RECT textRect{r.left + gutter, r.top, r.right - ScaleForDpi(KRightPad, dpi) / 2, r.bottom};
-    UINT format = DT_SINGLELINE | DT_VCENTER | DT_LEFT | ((ADraw.itemState & ODS_NOACCEL) ? DT_HIDEPREFIX : 0);
-    DrawTextW(dc, item->MenuText().c_str(), -1, &textRect, format);
 }
 
 LRESULT TPopupMenu::MenuChar(wchar_t AChar, HMENU AMenu)

@@ -2,7 +2,8 @@
 // Popup menus whose items are objects: after items change, the HMENU is
 // rebuilt from the visible ones in one go when it is next needed (never while
 // it is open), so hidden items simply are not in it. Under an active theme
-// the items are drawn by us in the theme's colours.
+// the items are owner-drawn (TMenuPainter); their access keys are answered
+// here, at WM_MENUCHAR, as owner-drawn items lose the system's own.
 #include <windows.h>
 #include <oleacc.h>
 
@@ -12,12 +13,12 @@
 
 #include "framework/Classes.h"
 #include "framework/Handles.h"
+#include "framework/ThemePaint.h"
 #include "framework/Window.h"
 
 namespace fw {
 
 class TPopupMenu;
-struct TStyle;
 
 class TMenuItem : public TComponent {
 public:
@@ -69,8 +70,8 @@ private:
     UINT FCommand = 0;
 };
 
-// The menu lives on a host window: the system sends its commands, its
-// owner-drawing and its access keys there.
+// The menu lives on a host window: the system sends its WM_COMMAND,
+// WM_MEASUREITEM, WM_DRAWITEM and WM_MENUCHAR there.
 class TPopupMenu : public TComponent, private TWindowPart {
 public:
     explicit TPopupMenu(THostWindow& AHost);
@@ -108,17 +109,13 @@ private:
     bool PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
     // AItem when it is one of this menu's items.
     TMenuItem* Own(TMenuItem* AItem) const noexcept { return AItem && AItem->FMenu == this ? AItem : nullptr; }
-    void MeasureItem(MEASUREITEMSTRUCT& AMeasure);
-    void DrawItem(const DRAWITEMSTRUCT& ADraw);
     LRESULT MenuChar(wchar_t AChar, HMENU AMenu);
-    HFONT MenuFont(UINT ADpi);
 
     THostWindow& FHost;
     std::vector<std::unique_ptr<TMenuItem>> FItems;
     TMenuHandle FHandle;
     TBrushHandle FBackground;
-    TFontHandle FFont;
-    UINT FFontDpi = 0;
+    TMenuPainter FPainter;
     UINT FNextCommand = 1;
     bool FDirty = true;
     const TStyle* FBuiltStyle = nullptr; // the theme the HMENU was built in

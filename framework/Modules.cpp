@@ -14,7 +14,7 @@ std::optional<std::wstring> ModuleFileName(HMODULE AModule, size_t ABufferUnits)
             path.resize(n);
             return path;
         }
-        // A full buffer holds a cut path (without its NUL on older systems).
+        // GetModuleFileNameW fills the whole buffer when the path is cut.
         if (path.size() >= ABufferUnits) return std::nullopt;
         path.resize(std::min(path.size() * 2, ABufferUnits));
     }

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <memory>
+
+#include "framework/CommonControls.h"
 #include "framework/Handles.h"
 #include "framework/Styles.h"
 #include "framework/ThemePaint.h"
@@ -12,7 +15,6 @@ namespace fw {
 namespace {
 
 constexpr wchar_t KDialogClass[] = L"#32770";
-constexpr wchar_t KThemedProperty[] = L"Tarnwick.ThemedBox";
 
 bool HasClass(HWND AWnd, const wchar_t* AClass)
 {
@@ -21,26 +23,21 @@ bool HasClass(HWND AWnd, const wchar_t* AClass)
     return CompareStringOrdinal(name, -1, AClass, -1, TRUE) == CSTR_EQUAL;
 }
 
-// What a themed box holds: the procedure it had and the brush of its background.
+// What a themed box keeps, as its subclass's reference data.
 struct TThemedBox {
-    WNDPROC Original;
-    TBrushHandle Background;
+    TControlColor Colors;
 };
 
-LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam, UINT_PTR AId, DWORD_PTR AData)
 {
-    auto* box = static_cast<TThemedBox*>(GetPropW(AWnd, KThemedProperty));
-    if (!box) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-    WNDPROC original = box->Original;
+    auto* box = reinterpret_cast<TThemedBox*>(AData);
     const TStyle* style = TStyleManager::ActiveStyle();
     switch (AMsg) {
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
         if (!style) break;
-        SetTextColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::WindowText));
-        SetBkColor(reinterpret_cast<HDC>(AWParam), style->Color(TStyleColor::Window));
-        return reinterpret_cast<LRESULT>(box->Background.Get());
+        return box->Colors.Answer(reinterpret_cast<HDC>(AWParam), *style);
     case WM_NOTIFY: {
         auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(ALParam);
         if (!style || draw->hdr.code != NM_CUSTOMDRAW || !HasClass(draw->hdr.hwndFrom, L"Button")) break;
@@ -53,27 +50,24 @@ LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
         return CDRF_SKIPDEFAULT;
     }
     case WM_NCDESTROY:
-        SetWindowLongPtrW(AWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
-        RemovePropW(AWnd, KThemedProperty);
+        // The window's last message: the subclass and what it keeps go.
+        Subclassing().Remove(AWnd, BoxProc, AId);
         delete box;
         break;
     default:
         break;
     }
-    return CallWindowProcW(original, AWnd, AMsg, AWParam, ALParam);
+    return Subclassing().Default(AWnd, AMsg, AWParam, ALParam);
 }
 
-void ThemeBox(HWND AWnd, const TStyle& AStyle)
+void ThemeBox(HWND AWnd)
 {
-    // Its buttons send custom-draw notifications only with version 6 there.
-    LoadCommonControls();
-    auto* box = new TThemedBox{nullptr, TBrushHandle(CreateSolidBrush(AStyle.Color(TStyleColor::Window)))};
-    if (!SetPropW(AWnd, KThemedProperty, box)) {
-        delete box;
-        return;
-    }
-    box->Original = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(AWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BoxProc)));
+    // Binding the subclass calls loads comctl32 version 6, without which the
+    // box's buttons would send no NM_CUSTOMDRAW.
+    const TSubclassing& subclassing = Subclassing();
+    if (!subclassing) return;
+    auto box = std::make_unique<TThemedBox>();
+    if (subclassing.Set(AWnd, BoxProc, 0, reinterpret_cast<DWORD_PTR>(box.get()))) box.release();
 }
 
 LRESULT CALLBACK CreationHook(int ACode, WPARAM AWParam, LPARAM ALParam)
@@ -81,25 +75,17 @@ LRESULT CALLBACK CreationHook(int ACode, WPARAM AWParam, LPARAM ALParam)
     if (ACode == HCBT_CREATEWND) {
         auto wnd = reinterpret_cast<HWND>(AWParam);
         // A box shown without a theme (the one that says it is missing) keeps the system's look.
-        const TStyle* style = TStyleManager::ActiveStyle();
-        if (style && HasClass(wnd, KDialogClass)) ThemeBox(wnd, *style);
+        if (TStyleManager::ActiveStyle() && HasClass(wnd, KDialogClass)) ThemeBox(wnd);
     }
     return CallNextHookEx(nullptr, ACode, AWParam, ALParam);
 }
-
-struct THookTraits {
-    static HHOOK Invalid() noexcept { return nullptr; }
-    static bool IsValid(HHOOK AValue) noexcept { return AValue != nullptr; }
-    static void Close(HHOOK AValue) noexcept { UnhookWindowsHookEx(AValue); }
-};
 
 } // namespace
 
 void HookMessageBoxes()
 {
-    // The theme engine's hook, for the life of the process, on its user-interface thread.
-    static const TUniqueHandle<HHOOK, THookTraits> hook(
-        SetWindowsHookExW(WH_CBT, CreationHook, nullptr, GetCurrentThreadId()));
+    // For the life of the process, on the user-interface thread that calls it.
+    static const THookHandle hook(SetWindowsHookExW(WH_CBT, CreationHook, nullptr, GetCurrentThreadId()));
 }
 
 } // namespace fw

@@ -7,7 +7,6 @@
 #include "framework/Faults.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
-#include "framework/Modules.h"
 #include "framework/Text.h"
 
 namespace fw {
@@ -27,15 +26,6 @@ constexpr UINT_PTR KRetryTimer = 1;
 // The shell's small-icon size at the design DPI, when the system does not say.
 constexpr int KSmallIconSize = 16;
 
-TShiftState CurrentShift() noexcept
-{
-    TShiftState s;
-    s.Shift = GetKeyState(VK_SHIFT) < 0;
-    s.Ctrl = GetKeyState(VK_CONTROL) < 0;
-    s.Alt = GetKeyState(VK_MENU) < 0;
-    return s;
-}
-
 } // namespace
 
 TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
@@ -43,12 +33,11 @@ TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
 {
     CreateHandle(L"TTrayIcon");
     FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-    // An elevated copy would otherwise never hear of a restarted shell, whose
-    // broadcast comes from a lower integrity level. Without the call (Vista)
-    // or with it refused, the icon comes back only once a change is refused.
-    using TChangeFilter = decltype(&ChangeWindowMessageFilterEx);
-    static const auto changeFilter = GetProc<TChangeFilter>(L"user32.dll", "ChangeWindowMessageFilterEx");
-    if (changeFilter && FTaskbarCreated) changeFilter(Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
+    // An elevated copy would otherwise never hear of a restarted shell: UIPI
+    // drops its "TaskbarCreated", which comes from a lower integrity level.
+    // Should the call be refused, the icon comes back only once a change is
+    // refused (the retry).
+    if (FTaskbarCreated) ChangeWindowMessageFilterEx(Handle(), FTaskbarCreated, MSGFLT_ALLOW, nullptr);
     FData.cbSize = sizeof(FData);
     FData.hWnd = Handle();
     FData.uID = 1;
@@ -123,10 +112,8 @@ void TTrayIcon::ShowBalloonHint()
 
 int TTrayIcon::ShellIconSize(UINT ADpi) const
 {
-    using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
-    static const auto forDpi = GetProc<TGetSystemMetricsForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
     UINT dpi = ADpi ? ADpi : WindowDpi(Handle());
-    int size = forDpi ? forDpi(SM_CXSMICON, dpi) : ScaleForDpi(GetSystemMetrics(SM_CXSMICON), dpi);
+    int size = SystemMetricForDpi(SM_CXSMICON, dpi);
     return size > 0 ? size : ScaleForDpi(KSmallIconSize, dpi);
 }
 
@@ -143,9 +130,9 @@ void TTrayIcon::LoadIcon(UINT ADpi)
 bool TTrayIcon::Notify(DWORD AMessage)
 {
     if (!Shell_NotifyIconW(AMessage, &FData)) return false;
-    // One balloon per request: left set, the flag would make every later
-    // change of image or tip show this balloon again, stale and unasked
-    // (the shell does not always report the balloon gone).
+    // One balloon per request: left set, NIF_INFO would make every later
+    // NIM_MODIFY of image or tip show this balloon again, stale and unasked
+    // (the shell does not always send NIN_BALLOONHIDE or NIN_BALLOONTIMEOUT).
     FData.uFlags &= ~NIF_INFO;
     return true;
 }
@@ -154,7 +141,7 @@ void TTrayIcon::Update()
 {
     if (FRetryDelay != 0) return;
     // A shell that lost the icon (it restarted unseen, or dropped it) refuses
-    // every change; the retry finds out whether the icon is still there.
+    // every NIM_MODIFY; the retry finds out whether the icon is still there.
     if (!Notify(NIM_MODIFY)) StartRetry();
 }
 
@@ -162,7 +149,7 @@ void TTrayIcon::StartRetry()
 {
     FRetryDelay = FFirstRetryDelay;
     if (SetTimer(Handle(), KRetryTimer, FRetryDelay, nullptr)) return;
-    // No timer to be had: the next change asks the shell again, and a balloon
+    // SetTimer failed: the next change asks the shell again, and a balloon
     // would be stale by then.
     FRetryDelay = 0;
     FData.uFlags &= ~NIF_INFO;
@@ -177,15 +164,15 @@ void TTrayIcon::StopRetry()
 
 void TTrayIcon::Retry()
 {
-    // The add carries every change made while waiting. A shell that refuses
-    // the add but takes the modify still had the icon and had refused only a
+    // NIM_ADD carries every change made while waiting. A shell that refuses
+    // NIM_ADD but takes NIM_MODIFY still had the icon and had refused only a
     // change: done either way.
     if (Notify(NIM_ADD) || Notify(NIM_MODIFY)) {
         StopRetry();
         return;
     }
     FRetryDelay = (FRetryDelay < KMaxRetryDelay / 2) ? FRetryDelay * 2 : KMaxRetryDelay;
-    // Should the new period be refused, the timer keeps its old one.
+    // Should SetTimer refuse the new period, the timer keeps its old one.
     SetTimer(Handle(), KRetryTimer, FRetryDelay, nullptr);
 }
 
@@ -196,7 +183,7 @@ void TTrayIcon::MouseUp(TMouseButton AButton)
     if (FOwner && FOwner->Creating()) return;
     POINT cursor{};
     GetCursorPos(&cursor);
-    if (OnMouseUp) OnMouseUp(this, AButton, CurrentShift(), cursor.x, cursor.y);
+    if (OnMouseUp) OnMouseUp(this, AButton, GetShiftState(), cursor.x, cursor.y);
     if (AButton == TMouseButton::mbRight && PopupMenu) PopupMenu->PopupFor(FOwner, cursor);
 }
 
@@ -216,7 +203,8 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         return true;
     }
     if (AMsg == FTaskbarCreated && FTaskbarCreated != 0) {
-        // A new shell, perhaps still busy starting: a refusal is retried from the first delay again.
+        // "TaskbarCreated": a new shell, perhaps still busy starting. A
+        // refused NIM_ADD is retried from the first delay again.
         if (!FVisible) return true;
         if (Notify(NIM_ADD))
             StopRetry();
@@ -230,8 +218,8 @@ bool TTrayIcon::WndProc(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& ARes
         if (FRetryDelay != 0) Retry(); // a tick already queued when the retry ended
         return true;
     case WM_DPICHANGED:
-        // The message carries the new DPI (both halves alike); a query made
-        // now need not answer it yet.
+        // WM_DPICHANGED carries the new DPI in both halves of wParam;
+        // GetDpiForWindow need not answer it yet.
         if (UINT dpi = HIWORD(AWParam); FVisible && dpi && ShellIconSize(dpi) != FIconSize) {
             LoadIcon(dpi);
             Update();

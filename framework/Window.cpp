@@ -11,8 +11,8 @@ namespace fw {
 TWindow::~TWindow()
 {
     if (!FHandle) return;
-    // What the window is told while it goes no longer reaches this object,
-    // which is half gone already.
+    // Detach first (GWLP_USERDATA to null), so WM_NCDESTROY and the other
+    // messages of DestroyWindow cannot reach a half-destroyed object.
     HWND wnd = std::exchange(FHandle, nullptr);
     SetWindowLongPtrW(wnd, GWLP_USERDATA, 0);
     DestroyWindow(wnd);
@@ -61,8 +61,9 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LP
         }
     }
     if (handled) return result;
-    // Our hidden windows are no user's to close: a "close every window" tool
-    // must not destroy the tray icon's or the main form's window under us.
+    // Our hidden windows are no user's to close: DefWindowProcW would answer
+    // WM_CLOSE with DestroyWindow, and a "close every window" tool would
+    // destroy the tray icon's or the main form's window under us.
     if (AMsg == WM_CLOSE) return 0;
     return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
 }

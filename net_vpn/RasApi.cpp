@@ -48,7 +48,7 @@ const TBinding& Binding()
 template <typename TFn, typename... TArgs>
 DWORD Call(const char* AName, TFn AFn, TArgs... AArgs)
 {
-    fw::CheckFault(fw::TFaultSite::ServiceCall, AName);
+    fw::CheckFault(fw::TFaultSite::LibraryCall, AName);
     return AFn ? AFn(AArgs...) : ERROR_PROC_NOT_FOUND;
 }
 

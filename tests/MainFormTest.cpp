@@ -468,12 +468,12 @@ TEST_F(MainFormTest, EveryRequestEndsAndTheMenuComesBack)
         const wchar_t* Balloon; // the request's result, if it has one
     } cases[] = {
         {"the worker cannot be started", {L"entry\tvpn\tOffice"}, TFaultSite::StartThread, "", true, nullptr},
-        {"the status query fails in the click handler", {L"entry\tvpn\tOffice"}, TFaultSite::ServiceCall,
+        {"the status query fails in the click handler", {L"entry\tvpn\tOffice"}, TFaultSite::LibraryCall,
          "RasEnumConnectionsW", true, nullptr},
-        {"the connect worker's service call fails", {L"entry\tvpn\tOffice"}, TFaultSite::ServiceCall,
+        {"the connect worker's service call fails", {L"entry\tvpn\tOffice"}, TFaultSite::LibraryCall,
          "RasGetEntryDialParamsW", false, L"Office: Connected failed"},
         {"the disconnect worker's service call fails", {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"},
-         TFaultSite::ServiceCall, "RasHangUpW", false, L"Office: Disconnected failed"},
+         TFaultSite::LibraryCall, "RasHangUpW", false, L"Office: Disconnected failed"},
         {"the result fails part-way", {L"entry\tvpn\tOffice"}, TFaultSite::LoadIcon, "", false, nullptr},
     };
     for (const auto& c : cases) {
