@@ -1,6 +1,7 @@
 # Release packages, made with cpack (or the "package" target) in the build folder:
 #   Tarnwick-<version>-win64-setup.exe     per-user installer (makensis from Debian's nsis, found on the PATH)
 #   Tarnwick-<version>-win64-portable.zip  Tarnwick.exe and README.txt
+#   Tarnwick-<version>-win64.msi           per-machine Windows Installer package (wixl, msi/)
 # Only the program ships. Its files belong to components of their own, and
 # each package installs exactly the components it names (PackagingPerGenerator.cmake),
 # so nothing else built here (the simulated service, tests, tools) can slip in.
@@ -17,7 +18,7 @@ set(CPACK_PACKAGE_VENDOR Morvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Tarnwick VPN tray")
 set(CPACK_SYSTEM_NAME win64)
-set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_GENERATOR NSIS ZIP External)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingPerGenerator.cmake)
 # Read by PackagingPerGenerator.cmake and the installer script.
 set(CPACK_TARNWICK_BUILD_DIR ${CMAKE_BINARY_DIR})
