@@ -26,6 +26,9 @@ set(CPACK_TARNWICK_ICON ${PROJECT_SOURCE_DIR}/resources/Tarnwick.ico)
 # Packages of one commit are identical byte for byte: fixed file times and order.
 set(CPACK_TARNWICK_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_TARNWICK_PYTHON /usr/bin/python3)
+# Empty unless signing is set up (Signing.cmake).
+set(CPACK_TARNWICK_SIGN_SCRIPT "${TW_SIGN_SCRIPT}")
+set(CPACK_TARNWICK_SIGN_CONF "${TW_SIGN_CONF}")
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PreBuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PostBuild.cmake)
 # cpack looks up NSIS.template.in along this path: ours comes first.

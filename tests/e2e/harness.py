@@ -468,6 +468,15 @@ class Session:
         """Runs a Windows program of the prefix (taskkill, reg) to its end; returns its exit code."""
         return self.run(WINE, *args, log="wine", timeout=timeout).code
 
+    def wine_command_line(self, *words, timeout=60):
+        """Runs a command line as typed into cmd (cmd /c), for programs that read their raw
+        command line: NSIS's /D= takes the rest of it, blanks and all, and no quotes, which
+        Wine would put around an argument with a blank. The words are split at blanks and
+        joined again with one. Returns the exit code, the program's: cmd waits for it."""
+        parts = [part for word in map(str, words) for part in word.split(" ") if part]
+        check(not any(c in part for part in parts for c in '"\t'), f"no quotes or tabs: {words}")
+        return self.run(WINE, "cmd", "/c", *parts, log="wine", timeout=timeout).code
+
     # ---- the registry ----
     # Wine's reg, like any Wine program, now and then dies in ld.so on its way out, after
     # its work is done and its answer printed ("Inconsistency detected by ld.so:
