@@ -23,7 +23,6 @@ import subprocess
 import sys
 import tempfile
 import threading
-import zipfile
 from pathlib import Path
 
 SOURCE = Path(__file__).resolve().parents[2]
@@ -197,12 +196,10 @@ def verify(step, path, pki):
 def exes_in_packages(step, packages, version, out):
     """Tarnwick.exe as the README has it taken out of each package: {package: bytes}."""
     found = {}
-    portable = packages / f"Tarnwick-{version}-win64-portable.zip"
-    with zipfile.ZipFile(portable) as z:
-        found[portable.name] = z.read("Tarnwick.exe")
-    setup = packages / f"Tarnwick-{version}-win64-setup.exe"
-    step("7z", "x", "-y", f"-o{out / 'setup'}", setup, "Tarnwick.exe")
-    found[setup.name] = (out / "setup" / "Tarnwick.exe").read_bytes()
+    for kind in ("portable.zip", "setup.exe"):
+        package = packages / f"Tarnwick-{version}-win64-{kind}"
+        step("7z", "x", "-y", f"-o{out / kind}", package, "Tarnwick.exe")
+        found[package.name] = (out / kind / "Tarnwick.exe").read_bytes()
     msi = packages / f"Tarnwick-{version}-win64.msi"
     step("msiextract", "-C", out / "msi", msi)
     found[msi.name] = (out / "msi" / "Tarnwick" / "Tarnwick.exe").read_bytes()
