@@ -10,6 +10,7 @@
 # the package's own bytes: two packages share a package code only when they are
 # the same package, as Windows Installer expects.
 
+# Runs a command in the work folder (the caller's _work); fails with its output.
 function(_tarnwick_msi_run what)
   execute_process(COMMAND ${ARGN} WORKING_DIRECTORY "${_work}"
     RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE out)
@@ -62,17 +63,19 @@ function(tarnwick_make_msi)
     -D "Version=${A_VERSION}" -D "ProductCode={${product_code}}" -o "${msi}" Tarnwick.wxs)
 
   # The package code: first a fixed one, then one made from the bytes that holds.
-  # Subject, author and template (platform;language, one argument) as wixl wrote them.
-  set(code "00000000-0000-0000-0000-000000000000")
-  foreach(round fixed derived)
+  # msibuild -s takes subject, author, template (platform;language, one argument:
+  # quoted here, never passed through a list) and package code.
+  foreach(code IN ITEMS "00000000-0000-0000-0000-000000000000" derived)
+    if(code STREQUAL "derived")
+      file(SHA256 "${msi}" content)
+      string(UUID code NAMESPACE "${upgrade_code}" NAME "PackageCode ${content}" TYPE SHA1 UPPER)
+    endif()
     execute_process(COMMAND ${at_epoch} ${_tarnwick_msibuild} "${msi}" -s "Tarnwick ${A_VERSION}" Morvane
       "x64;1033" "{${code}}"
       WORKING_DIRECTORY "${_work}" RESULT_VARIABLE failed OUTPUT_VARIABLE out ERROR_VARIABLE out)
     if(failed)
       message(FATAL_ERROR "MSI: msibuild -s failed (${failed}):\n${out}")
     endif()
-    file(SHA256 "${msi}" content)
-    string(UUID code NAMESPACE "${upgrade_code}" NAME "PackageCode ${content}" TYPE SHA1 UPPER)
   endforeach()
 
   if(A_SIGN_SCRIPT)

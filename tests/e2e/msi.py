@@ -64,8 +64,8 @@ def msi_property(s, msi, name):
 def make_msis(s):
     """Makes the package target's MSI and the two newer ones into C:\\msi (once per
     session); returns the package target's version."""
-    if _msis:
-        return _msis["package"]
+    if VERSIONS:
+        return VERSIONS[0]
     config = s.build / "CPackConfig.cmake"
     out = s.tmp / "packages"
     s.run("cpack", "--config", config, "-B", out, "-G", "External", log="cpack", env=os.environ, timeout=120,
@@ -84,13 +84,12 @@ def make_msis(s):
               log="makemsi", env=os.environ, timeout=120, check_code=True)
     folder = s.prefix / "drive_c" / "msi"
     folder.mkdir(exist_ok=True)
-    VERSIONS[:] = [version, *NEWER]
-    for v in VERSIONS:
+    for v in [version, *NEWER]:
         msi = out / f"Tarnwick-{v}-win64.msi"
         check(msi_property(s, msi, "ProductVersion") == v, f"{msi.name}: not version {v}")
         shutil.copyfile(msi, folder / msi.name)
         _msis[v] = (rf"C:\msi\{msi.name}", msi_property(s, msi, "ProductCode"))
-    _msis["package"] = version
+    VERSIONS[:] = [version, *NEWER]
     return version
 
 
