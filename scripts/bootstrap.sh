@@ -5,6 +5,10 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build nsis
+  # the MSI (wixl, msibuild; faketime fixes the time wixl writes into it)
+  wixl msitools faketime
+  # signing and its test, which takes the exe out of the installer as the README does
+  osslsigncode openssl p7zip-full
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   googletest
   wine wine64

@@ -68,6 +68,9 @@ MIN_DISC_PIXELS = 40
 
 XDOTOOL_BUTTONS = {"left": "1", "middle": "2", "right": "3"}
 
+REG_ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT",
+             "HKU": "HKEY_USERS", "HKCC": "HKEY_CURRENT_CONFIG"}
+
 DEFAULT_SCENARIO = "entry\t2\tOffice\nentry\t2\tLab\nentry\t1\tModem\n"
 
 
@@ -468,6 +471,31 @@ class Session:
         """Runs a Windows program of the prefix (taskkill, reg) to its end; returns its exit code."""
         return self.run(WINE, *args, log="wine", timeout=timeout).code
 
+    def windows_processes(self):
+        """The command lines of the Windows processes running in the prefix now, as Wine
+        shows them (the program's Windows path first)."""
+        marker = f"WINEPREFIX={self.prefix}".encode() + b"\0"
+        found = []
+        for environ in glob.glob("/proc/[0-9]*/environ"):
+            try:
+                with open(environ, "rb") as f:
+                    if marker not in f.read():
+                        continue
+                with open(environ[:-len("environ")] + "cmdline", "rb") as f:
+                    found.append(f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip())
+            except OSError:
+                pass
+        return found
+
+    def wine_command_line(self, *words, timeout=60):
+        """Runs a command line as typed into cmd (cmd /c), for programs that read their raw
+        command line: NSIS's /D= takes the rest of it, blanks and all, and no quotes, which
+        Wine would put around an argument with a blank. The words are split at blanks and
+        joined again with one. Returns the exit code, the program's: cmd waits for it."""
+        parts = [part for word in map(str, words) for part in word.split(" ") if part]
+        check(not any(c in part for part in parts for c in '"\t'), f"no quotes or tabs: {words}")
+        return self.run(WINE, "cmd", "/c", *parts, log="wine", timeout=timeout).code
+
     # ---- the registry ----
     # Wine's reg, like any Wine program, now and then dies in ld.so on its way out, after
     # its work is done and its answer printed ("Inconsistency detected by ld.so:
@@ -500,7 +528,10 @@ class Session:
         code, text = self.reg("query", key)
         if self._reg_missing(code, text):
             return False
-        check(key.lower() in text.lower(), f"reg query {key}: exit {code}: {text.strip()[-2000:]}")
+        # reg prints the key with its root spelled out.
+        root, _, rest = key.partition("\\")
+        full = REG_ROOTS.get(root.upper(), root) + "\\" + rest
+        check(full.lower() in text.lower(), f"reg query {key}: exit {code}: {text.strip()[-2000:]}")
         return True
 
     def reg_set(self, key, name, kind, data):

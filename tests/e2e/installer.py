@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """The release packages: the portable zip holds the program and its readme; the
-per-user installer puts Tarnwick into the user's programs folder, and its
+per-user installer puts Tarnwick into the user's programs folder (or the folder
+/D= names) and starts nothing when silent, and its
 uninstaller ends a running copy and takes away what was installed (and the
 logon start of that copy), leaving the settings.
 
@@ -55,7 +56,8 @@ def packages(s):
     setup = out / f"Tarnwick-{version}-win64-setup.exe"
     portable = out / f"Tarnwick-{version}-win64-portable.zip"
     made = sorted(p.name for p in out.iterdir() if p.is_file())
-    check(made == sorted([setup.name, portable.name]), f"cpack made {made}")
+    msi = out / f"Tarnwick-{version}-win64.msi"  # tested in msi.py
+    check(made == sorted([setup.name, portable.name, msi.name]), f"cpack made {made}")
 
     with zipfile.ZipFile(portable) as z:
         names = sorted(z.namelist())
@@ -74,9 +76,16 @@ def packages(s):
     return setup
 
 
+def no_program_running(s):
+    # A program the setup started exists by the time the setup has ended.
+    running = [c for c in s.windows_processes() if "tarnwick.exe" in c.lower()]
+    check(not running, f"the silent setup started {running}")
+
+
 def install(s):
     code = s.wine(packages(s), "/S", timeout=60)
     check(code == 0, f"the silent setup: exit code {code}")
+    no_program_running(s)
     installed = unix_path(s, INSTALLED_EXE)
     check(installed.read_bytes() == s.exe.read_bytes(), "the installed Tarnwick.exe is not the build's")
 
@@ -154,12 +163,37 @@ def upgrade_while_running_then_uninstall(s):
     check(got == other, f"another copy's Run value became {got!r}")
 
 
+def silent_install_into_a_folder_with_blanks(s):
+    folder = rf"C:\users\{USER}\My Tools\Tarn wick"
+    setup = s.prefix / "drive_c" / "setup.exe"
+    shutil.copyfile(packages(s), setup)
+    # As typed: /D= comes last, unquoted, blanks and all.
+    code = s.wine_command_line(r"C:\setup.exe", "/S", f"/D={folder}")
+    check(code == 0, f"the silent setup: exit code {code}")
+    no_program_running(s)
+    check(unix_path(s, folder + r"\Tarnwick.exe").read_bytes() == s.exe.read_bytes(),
+          f"Tarnwick.exe is not in {folder}")
+    check(not unix_path(s, INSTALL_DIR).exists(), "the setup also installed into the default folder")
+    for name, data in [("InstallLocation", folder), ("QuietUninstallString", f'"{folder}\\Uninstall.exe" /S')]:
+        got = s.reg_value(UNINSTALL_KEY, name)
+        check(got == data, f"uninstall entry {name}: {got!r}, not {data!r}")
+    target, link = folder + r"\Tarnwick.exe", shortcut(s).read_bytes()
+    check(target.encode("utf-16-le") in link or target.encode() in link, "the shortcut does not lead to the installed exe")
+
+    check(s.wine(unix_path(s, folder + r"\Uninstall.exe"), "/S") == 0, "the uninstaller did not start")
+    wait_until("the uninstall entry removed", lambda: not s.reg_key_exists(UNINSTALL_KEY), 30, 0.2)
+    check(not unix_path(s, folder).exists(), f"{folder} is still there")
+    check(not shortcut(s).exists(), "the Start-menu shortcut is still there")
+
+
 CASES = [
     ("silent install; the uninstaller ends the running copy and removes all but the settings",
      install_run_and_uninstall),
     ("an upgrade ends the running copy; another copy's logon start outlives the uninstall",
      upgrade_while_running_then_uninstall),
+    ("a silent install into a folder with blanks (/D=) starts nothing and uninstalls cleanly",
+     silent_install_into_a_folder_with_blanks),
 ]
 
 if __name__ == "__main__":
-    sys.exit(harness.run("installer", CASES, budget=120))
+    sys.exit(harness.run("installer", CASES, budget=150))

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Builds the current commit twice, from two clones in different folders at
 different times, and compares what a user downloads: Tarnwick.exe, the
-installer and the portable zip. Prints their SHA-256 hashes and exits 0 only
+installer, the portable zip and the MSI. Prints their SHA-256 hashes and exits 0 only
 when both builds are identical byte for byte and the program's PE header
 carries the commit's date with a valid checksum.
 
@@ -40,7 +40,8 @@ def project_version():
 
 
 def products(version):
-    return ["Tarnwick.exe", f"Tarnwick-{version}-win64-setup.exe", f"Tarnwick-{version}-win64-portable.zip"]
+    return ["Tarnwick.exe", f"Tarnwick-{version}-win64-setup.exe", f"Tarnwick-{version}-win64-portable.zip",
+            f"Tarnwick-{version}-win64.msi"]
 
 
 def sha256(path):

@@ -6,7 +6,8 @@
 WINE_ENV_FILE=$(dirname "${BASH_SOURCE[0]}")/wine.env
 while IFS= read -r _wine_env_line || [ -n "$_wine_env_line" ]; do
   case $_wine_env_line in '' | '#'*) continue ;; esac
-  if ! [[ ${_wine_env_line%%=*} =~ ^[A-Z_][A-Z0-9_]*$ ]] || [ "${_wine_env_line#*=}" = "$_wine_env_line" ]; then
+  # Classes, not ranges: under a Turkish locale [A-Z] leaves out I.
+  if ! [[ ${_wine_env_line%%=*} =~ ^[[:upper:]_][[:upper:][:digit:]_]*$ ]] || [ "${_wine_env_line#*=}" = "$_wine_env_line" ]; then
     echo "$WINE_ENV_FILE: not a KEY=value line: $_wine_env_line" >&2
     return 1
   fi
