@@ -15,8 +15,10 @@ tools, xdotool, ImageMagick) goes through one runner, Session.run, which puts it
 output in files, never a pipe (Wine's background services inherit the descriptors
 and would hold a pipe open), gives it a deadline and lists the run in tools.log.
 
-Wine's paths, the DLL overrides and the desktop's geometry come from
-tools/wine/wine.env, which the shell scripts read too.
+Wine's paths, the DLL overrides, the desktop's geometry and the locale come from
+tools/wine/wine.env, which the shell scripts read too. Everything the session
+starts runs under that locale, whatever the machine's: the program's Windows
+locale, Wine's own messages and the tools' output are the same everywhere.
 
 Every deadline, quiet spell and time budget here and in the scripts is
 multiplied by one factor, the environment variable TARNWICK_WAIT_SCALE (default
@@ -46,7 +48,7 @@ SOURCE = Path(__file__).resolve().parents[2]
 LIB_SH = SOURCE / "tools" / "wine" / "lib.sh"
 
 sys.path.insert(0, str(SOURCE / "tools" / "wine"))
-from wine_env import (DEBUG, DESKTOP_SIZE, ICON_SIZE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
+from wine_env import (DEBUG, DESKTOP_SIZE, ICON_SIZE, LOCALE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
                       TRAY_TOP, WINE, WINESERVER)
 
 XVFB = "/usr/bin/Xvfb"
@@ -141,23 +143,32 @@ def _die_with_us(sig):
 KEPT_MARK = ".kept"
 
 
+def argument(value):
+    """One command-line argument as bytes: a path as the file system has it, text in UTF-8,
+    the encoding of the session's locale, whatever the locale this script started under."""
+    if isinstance(value, os.PathLike):
+        return os.fsencode(value)
+    return str(value).encode("utf-8", "surrogateescape")
+
+
 def run_to_end(args, out=None, err=None, *, env=None, cwd=None, timeout=60):
     """Runs a program to its end with its stdout and stderr in files (None: thrown away)
     and returns a Ran. It dies with us; at the (scaled) deadline it is killed and the
     run fails."""
-    args = [str(a) for a in args]
+    args = [argument(a) for a in args]
     with open(out or os.devnull, "wb") as o, open(err or os.devnull, "wb") as e:
         try:
             code = subprocess.run(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=o, stderr=e,
                                   timeout=scaled(timeout), preexec_fn=_die_with_us(signal.SIGKILL)).returncode
         except subprocess.TimeoutExpired:
-            raise TestFailure(f"{' '.join(args)}: still running after {scaled(timeout):g} s") from None
+            raise TestFailure(f"{b' '.join(args).decode('utf-8', 'replace')}: still running after "
+                              f"{scaled(timeout):g} s") from None
     return Ran(code, Path(out).read_bytes() if out else b"", Path(err).read_bytes() if err else b"")
 
 
 def kill_strays(prefix):
     """Kills whatever still runs in the prefix (its wineserver normally takes all with it)."""
-    marker = f"WINEPREFIX={prefix}".encode() + b"\0"
+    marker = os.fsencode(f"WINEPREFIX={prefix}") + b"\0"
     for environ in glob.glob("/proc/[0-9]*/environ"):
         try:
             with open(environ, "rb") as f:
@@ -300,6 +311,7 @@ class Session:
         self._start_xvfb()
         self.env = dict(
             os.environ,
+            LC_ALL=LOCALE,
             DISPLAY=self.display,
             WINEPREFIX=str(self.prefix),
             WINEDEBUG=DEBUG,
@@ -307,7 +319,8 @@ class Session:
             RASSIM_SCENARIO=str(self.scenario),
             RASSIM_LOG=str(self.log),
         )
-        self.env.pop("WINESERVER", None)
+        for unwanted in ("WINESERVER", "LANGUAGE", "TARNWICK_LOCALE"):
+            self.env.pop(unwanted, None)
         self.write_scenario(DEFAULT_SCENARIO)
         self._start_server()
         self._hold_desktop()
@@ -346,7 +359,7 @@ class Session:
         """Starts a child that the kernel signals when we die, its output in a file of ours."""
         options.setdefault("env", self.env)
         with open(self.tmp / log, "ab") as out:
-            return subprocess.Popen(args, cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
+            return subprocess.Popen([argument(a) for a in args], cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
                                     stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal), **options)
 
     def _server_listens(self):
@@ -732,6 +745,10 @@ def run(name, cases, budget=150):
     parser.add_argument("--budget", type=int, default=budget, help="seconds before the script gives up")
     parser.add_argument("-k", dest="only", default=None, help="run only cases whose name contains this")
     args = parser.parse_args()
+    # A failure's message may quote the program's Japanese texts: it must reach the log
+    # whatever the terminal's encoding.
+    for stream in (sys.stdout, sys.stderr):
+        stream.reconfigure(errors="backslashreplace")
 
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(sig, _on_signal)
