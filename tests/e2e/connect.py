@@ -198,4 +198,4 @@ CASES = [
 ]
 
 if __name__ == "__main__":
-    sys.exit(harness.run("connect", CASES, budget=120))
+    sys.exit(harness.run("connect", CASES))

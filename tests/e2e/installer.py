@@ -162,4 +162,4 @@ CASES = [
 ]
 
 if __name__ == "__main__":
-    sys.exit(harness.run("installer", CASES, budget=120))
+    sys.exit(harness.run("installer", CASES))

@@ -188,4 +188,4 @@ CASES = [
 ]
 
 if __name__ == "__main__":
-    sys.exit(harness.run("settings_file", CASES, budget=120))
+    sys.exit(harness.run("settings_file", CASES))
