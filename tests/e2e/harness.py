@@ -75,6 +75,13 @@ XDOTOOL_BUTTONS = {"left": "1", "middle": "2", "right": "3"}
 DEFAULT_SCENARIO = "entry\t2\tOffice\nentry\t2\tLab\nentry\t1\tModem\n"
 
 
+def held_dial(name, result=0):
+    """A scenario line: dialling the entry lasts until Session.release_dial(name), then ends
+    with that result. A case that needs a dial to outlast its steps holds it, rather than
+    guess how long those steps take on a busy machine."""
+    return f"dial\t{result}\thold\t{name}\n"
+
+
 def _wait_scale():
     text = os.environ.get("TARNWICK_WAIT_SCALE", "1")
     try:
@@ -546,6 +553,19 @@ class Session:
         part = self.scenario.with_suffix(".part")
         part.write_text(text, encoding="utf-8")
         os.replace(part, self.scenario)
+
+    def release_dial(self, name):
+        """Lets a held dial of the entry (scenario line "dial <result> hold <name>") end: the
+        line goes. Only while the service itself writes nothing: it rewrites the scenario as
+        a dial or hang-up ends."""
+        def holds(line):
+            fields = line.rstrip("\r\n").split("\t")
+            return len(fields) == 4 and fields[0] == "dial" and fields[2] == "hold" and fields[3] == name
+
+        lines = self.scenario.read_text(encoding="utf-8").splitlines(keepends=True)
+        kept = [line for line in lines if not holds(line)]
+        check(len(kept) == len(lines) - 1, f"the scenario holds no single held dial of {name!r}")
+        self.write_scenario("".join(kept))
 
     def log_lines(self):
         try:
