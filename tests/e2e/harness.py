@@ -152,6 +152,16 @@ def _die_with_us(sig):
 KEPT_MARK = ".kept"
 
 
+def in_locale(env):
+    """A copy of the environment under the session's locale (WINE_LOCALE), whatever the
+    machine's: other tools than Wine answer by the locale too (makensis, under Turkish,
+    no longer knows its own "/IfNDef")."""
+    env = dict(env, LC_ALL=LOCALE)
+    for name in ("LANGUAGE", "TARNWICK_LOCALE"):
+        env.pop(name, None)
+    return env
+
+
 def argument(value):
     """One command-line argument as bytes: a path as the file system has it, text in UTF-8,
     the encoding of the session's locale, whatever the locale this script started under."""
@@ -319,8 +329,7 @@ class Session:
                  log="prefix-copy", env=os.environ, timeout=300, check_code=True)
         self._start_xvfb()
         self.env = dict(
-            os.environ,
-            LC_ALL=LOCALE,
+            in_locale(os.environ),
             DISPLAY=self.display,
             WINEPREFIX=str(self.prefix),
             WINEDEBUG=DEBUG,
@@ -328,8 +337,7 @@ class Session:
             RASSIM_SCENARIO=str(self.scenario),
             RASSIM_LOG=str(self.log),
         )
-        for unwanted in ("WINESERVER", "LANGUAGE", "TARNWICK_LOCALE"):
-            self.env.pop(unwanted, None)
+        self.env.pop("WINESERVER", None)
         self.write_scenario(DEFAULT_SCENARIO)
         self._start_server()
         self._hold_desktop()
