@@ -326,7 +326,7 @@ class Session:
         # lib.sh makes the build's template once (under a lock) and installs the sim into the copy;
         # a template made from nothing takes Wine's whole first start.
         self.run("bash", "-c", '. "$1" && wine_copy_prefix "$2" "$3"', "copy", LIB_SH, self.build, self.prefix,
-                 log="prefix-copy", env=os.environ, timeout=300, check_code=True)
+                 log="prefix-copy", env=in_locale(os.environ), timeout=300, check_code=True)
         self._start_xvfb()
         self.env = dict(
             in_locale(os.environ),
@@ -357,7 +357,7 @@ class Session:
         self.xvfb = self._spawn(
             [XVFB, "-displayfd", str(write_end), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
              "-nolisten", "tcp", "-noreset"],
-            "xvfb.log", signal.SIGTERM, pass_fds=(write_end,))
+            "xvfb.log", signal.SIGTERM, pass_fds=(write_end,), env=in_locale(os.environ))
         os.close(write_end)
         (self.tmp / "xvfb.pid").write_text(str(self.xvfb.pid))
         number = b""
@@ -376,8 +376,9 @@ class Session:
         """Starts a child that the kernel signals when we die, its output in a file of ours."""
         options.setdefault("env", self.env)
         with open(self.tmp / log, "ab") as out:
-            return subprocess.Popen([argument(a) for a in args], cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal), **options)
+            return subprocess.Popen([argument(a) for a in args], cwd=self.tmp, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal),
+                                    **options)
 
     def _server_listens(self):
         for folder in server_dirs(self.prefix):
