@@ -25,4 +25,4 @@ fi
 echo "source-date-epoch: $src is no git checkout of its own; the build takes its newest file time" >&2
 find "$src/CMakeLists.txt" "$src/CMakePresets.json" "$src/app" "$src/cmake" "$src/framework" \
   "$src/net_vpn" "$src/packaging" "$src/resources" "$src/settings" "$src/ui" \
-  -type f -printf '%T@\n' 2>/dev/null | sort -n | tail -n 1 | cut -d. -f1
+  -type f -printf '%T@\n' 2>/dev/null | LC_ALL=C sort -n | tail -n 1 | cut -d. -f1

@@ -16,6 +16,9 @@ packages=(
   # Wine's stand-in for the Windows UI font, and the Japanese font linked to it
   fonts-dejavu-core fonts-ipafont-gothic
   python3
+  # Every locale, Turkish and Japanese among them, as a developer's machine may have: the
+  # scripts and the tests must behave the same under any of them (tests/locales.py)
+  locales-all
   clang libclang-rt-14-dev
 )
 

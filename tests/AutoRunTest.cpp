@@ -181,8 +181,8 @@ TEST_F(AutoRunTest, APathLongerThanTheBufferIsNeitherWrittenNorMatched)
     EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
 }
 
-// Run by ctest a second time under LC_ALL=tr_TR.UTF-8, where Wine starts the
-// process with the Turkish locale.
+// Run by ctest a second time with TARNWICK_LOCALE=tr_TR.UTF-8, which tools/wine/wine
+// passes on as LC_ALL: Wine starts the process with the Turkish locale.
 TEST_F(AutoRunTest, TheComparisonFollowsTheLocaleReadAtStart)
 {
     std::wstring path = ExePath();

@@ -18,15 +18,18 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 usage() { sed -n '2,16s/^# \{0,1\}//p' "$0"; }
+# matches TEXT REGEX: in the C locale, where [0-9] means those ten digits whatever the
+# caller's locale (ranges follow its collation elsewhere).
+matches() { local LC_ALL=C; [[ $1 =~ $2 ]]; }
 load=0
 while [ $# -gt 0 ]; do
   case $1 in
-    --load) [ $# -ge 2 ] && [[ $2 =~ ^[0-9]+$ ]] || { usage >&2; exit 2; }; load=$2; shift 2 ;;
+    --load) [ $# -ge 2 ] && matches "$2" '^[0-9]+$' || { usage >&2; exit 2; }; load=$2; shift 2 ;;
     -h | --help) usage; exit 0 ;;
     *) break ;;
   esac
 done
-[ $# -ge 1 ] && [[ $1 =~ ^[1-9][0-9]*$ ]] || { usage >&2; exit 2; }
+[ $# -ge 1 ] && matches "$1" '^[1-9][0-9]*$' || { usage >&2; exit 2; }
 runs=$1
 shift
 
@@ -74,7 +77,8 @@ for i in $(seq 1 "$runs"); do
     mv "$out" "$logs/$run/ctest.out"
     cp -p "$build/Testing/Temporary/LastTest.log" "$logs/$run/" 2>/dev/null || true
     [ -d "$build/e2e" ] && cp -a "$build/e2e" "$logs/$run/e2e"
-    failed=$(sed -n '/tests FAILED:/,$s/^[[:space:]]*[0-9]* - \([^ ]*\).*/\1/p' "$logs/$run/ctest.out" | tr '\n' ' ')
+    failed=$(LC_ALL=C sed -n '/tests FAILED:/,$s/^[[:space:]]*[0-9]* - \([^ ]*\).*/\1/p' "$logs/$run/ctest.out" |
+      tr '\n' ' ')
     printf '%s/%d: FAILED in %d s (load average %s, exit %d): %s-> %s\n' "$run" "$runs" "$took" "$(loadavg)" \
       "$rc" "${failed:-no test named }" "$logs/$run/"
   fi

@@ -15,15 +15,19 @@ tools, xdotool, ImageMagick) goes through one runner, Session.run, which puts it
 output in files, never a pipe (Wine's background services inherit the descriptors
 and would hold a pipe open), gives it a deadline and lists the run in tools.log.
 
-Wine's paths, the DLL overrides and the desktop's geometry come from
-tools/wine/wine.env, which the shell scripts read too.
+Wine's paths, the DLL overrides, the desktop's geometry and the locale come from
+tools/wine/wine.env, which the shell scripts read too. Everything the session
+starts runs under that locale, whatever the machine's: the program's Windows
+locale, Wine's own messages and the tools' output are the same everywhere.
 
-Every deadline, quiet spell and time budget here and in the scripts is
-multiplied by one factor, the environment variable TARNWICK_WAIT_SCALE (default
-1), read once below: for a machine much slower than a loaded two-core one, where
-the deadlines were measured. It is no cure for a flaky test. With a factor above
-1.2 the scripts' budgets pass ctest's limit for them: configure with
--DTW_E2E_TIMEOUT=<seconds> as well.
+Cases judge by events (a line in the service's log, a window, a pixel colour),
+never by how long something took: a busy machine stretches every step. Every
+deadline and quiet spell here and in the scripts is multiplied by one factor,
+the environment variable TARNWICK_WAIT_SCALE (default 1), read once below: for a
+machine much slower than a loaded two-core one, where the deadlines were
+measured. It is no cure for a flaky test. A script has no time budget of its
+own; under ctest it gets one (--budget) a minute short of ctest's limit for it,
+so it still keeps its evidence and cleans up.
 """
 
 import argparse
@@ -46,7 +50,7 @@ SOURCE = Path(__file__).resolve().parents[2]
 LIB_SH = SOURCE / "tools" / "wine" / "lib.sh"
 
 sys.path.insert(0, str(SOURCE / "tools" / "wine"))
-from wine_env import (DEBUG, DESKTOP_SIZE, ICON_SIZE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
+from wine_env import (DEBUG, DESKTOP_SIZE, ICON_SIZE, LOCALE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
                       TRAY_TOP, WINE, WINESERVER)
 
 XVFB = "/usr/bin/Xvfb"
@@ -74,6 +78,13 @@ REG_ROOTS = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": 
 DEFAULT_SCENARIO = "entry\t2\tOffice\nentry\t2\tLab\nentry\t1\tModem\n"
 
 
+def held_dial(name, result=0):
+    """A scenario line: dialling the entry lasts until Session.release_dial(name), then ends
+    with that result. A case that needs a dial to outlast its steps holds it, rather than
+    guess how long those steps take on a busy machine."""
+    return f"dial\t{result}\thold\t{name}\n"
+
+
 def _wait_scale():
     text = os.environ.get("TARNWICK_WAIT_SCALE", "1")
     try:
@@ -89,7 +100,7 @@ WAIT_SCALE = _wait_scale()
 
 
 def scaled(seconds):
-    """A deadline, quiet spell or budget in seconds, made longer by TARNWICK_WAIT_SCALE."""
+    """A deadline or quiet spell in seconds, made longer by TARNWICK_WAIT_SCALE."""
     return seconds * WAIT_SCALE
 
 
@@ -107,7 +118,7 @@ Ran.__doc__ = "A finished run: its exit code and what it wrote to stdout and std
 
 
 class BudgetExceeded(Exception):
-    pass
+    """The script's --budget ran out: the case it was in fails, and the rest are left out."""
 
 
 def check(condition, message):
@@ -144,23 +155,42 @@ def _die_with_us(sig):
 KEPT_MARK = ".kept"
 
 
+def in_locale(env):
+    """A copy of the environment under the session's locale (WINE_LOCALE), whatever the
+    machine's: other tools than Wine answer by the locale too (makensis, under Turkish,
+    no longer knows its own "/IfNDef")."""
+    env = dict(env, LC_ALL=LOCALE)
+    for name in ("LANGUAGE", "TARNWICK_LOCALE"):
+        env.pop(name, None)
+    return env
+
+
+def argument(value):
+    """One command-line argument as bytes: a path as the file system has it, text in UTF-8,
+    the encoding of the session's locale, whatever the locale this script started under."""
+    if isinstance(value, os.PathLike):
+        return os.fsencode(value)
+    return str(value).encode("utf-8", "surrogateescape")
+
+
 def run_to_end(args, out=None, err=None, *, env=None, cwd=None, timeout=60):
     """Runs a program to its end with its stdout and stderr in files (None: thrown away)
     and returns a Ran. It dies with us; at the (scaled) deadline it is killed and the
     run fails."""
-    args = [str(a) for a in args]
+    args = [argument(a) for a in args]
     with open(out or os.devnull, "wb") as o, open(err or os.devnull, "wb") as e:
         try:
             code = subprocess.run(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=o, stderr=e,
                                   timeout=scaled(timeout), preexec_fn=_die_with_us(signal.SIGKILL)).returncode
         except subprocess.TimeoutExpired:
-            raise TestFailure(f"{' '.join(args)}: still running after {scaled(timeout):g} s") from None
+            raise TestFailure(f"{b' '.join(args).decode('utf-8', 'replace')}: still running after "
+                              f"{scaled(timeout):g} s") from None
     return Ran(code, Path(out).read_bytes() if out else b"", Path(err).read_bytes() if err else b"")
 
 
 def kill_strays(prefix):
     """Kills whatever still runs in the prefix (its wineserver normally takes all with it)."""
-    marker = f"WINEPREFIX={prefix}".encode() + b"\0"
+    marker = os.fsencode(f"WINEPREFIX={prefix}") + b"\0"
     for environ in glob.glob("/proc/[0-9]*/environ"):
         try:
             with open(environ, "rb") as f:
@@ -299,10 +329,10 @@ class Session:
         # lib.sh makes the build's template once (under a lock) and installs the sim into the copy;
         # a template made from nothing takes Wine's whole first start.
         self.run("bash", "-c", '. "$1" && wine_copy_prefix "$2" "$3"', "copy", LIB_SH, self.build, self.prefix,
-                 log="prefix-copy", env=os.environ, timeout=300, check_code=True)
+                 log="prefix-copy", env=in_locale(os.environ), timeout=300, check_code=True)
         self._start_xvfb()
         self.env = dict(
-            os.environ,
+            in_locale(os.environ),
             DISPLAY=self.display,
             WINEPREFIX=str(self.prefix),
             WINEDEBUG=DEBUG,
@@ -330,7 +360,7 @@ class Session:
         self.xvfb = self._spawn(
             [XVFB, "-displayfd", str(write_end), "-screen", "0", f"{DESKTOP_SIZE[0]}x{DESKTOP_SIZE[1]}x24",
              "-nolisten", "tcp", "-noreset"],
-            "xvfb.log", signal.SIGTERM, pass_fds=(write_end,))
+            "xvfb.log", signal.SIGTERM, pass_fds=(write_end,), env=in_locale(os.environ))
         os.close(write_end)
         (self.tmp / "xvfb.pid").write_text(str(self.xvfb.pid))
         number = b""
@@ -349,8 +379,9 @@ class Session:
         """Starts a child that the kernel signals when we die, its output in a file of ours."""
         options.setdefault("env", self.env)
         with open(self.tmp / log, "ab") as out:
-            return subprocess.Popen(args, cwd=self.tmp, stdin=subprocess.DEVNULL, stdout=out,
-                                    stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal), **options)
+            return subprocess.Popen([argument(a) for a in args], cwd=self.tmp, stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=subprocess.STDOUT, preexec_fn=_die_with_us(death_signal),
+                                    **options)
 
     def _server_listens(self):
         for folder in server_dirs(self.prefix):
@@ -563,6 +594,19 @@ class Session:
         part.write_text(text, encoding="utf-8")
         os.replace(part, self.scenario)
 
+    def release_dial(self, name):
+        """Lets a held dial of the entry (scenario line "dial <result> hold <name>") end: the
+        line goes. Only while the service itself writes nothing: it rewrites the scenario as
+        a dial or hang-up ends."""
+        def holds(line):
+            fields = line.rstrip("\r\n").split("\t")
+            return len(fields) == 4 and fields[0] == "dial" and fields[2] == "hold" and fields[3] == name
+
+        lines = self.scenario.read_text(encoding="utf-8").splitlines(keepends=True)
+        kept = [line for line in lines if not holds(line)]
+        check(len(kept) == len(lines) - 1, f"the scenario holds no single held dial of {name!r}")
+        self.write_scenario("".join(kept))
+
     def log_lines(self):
         try:
             return self.log.read_text(encoding="utf-8").splitlines()
@@ -749,26 +793,31 @@ def _on_signal(signum, _frame):
     raise SystemExit(f"interrupted by signal {signum}")
 
 
-def _on_alarm(_signum, _frame):
-    raise BudgetExceeded("the script ran out of its time budget")
-
-
-def run(name, cases, budget=150):
+def run(name, cases):
     """Runs the cases (name, function(session)) in one session; prints one line per case and a summary.
 
     Returns the exit code for the script: 0 when every case passed.
     """
     parser = argparse.ArgumentParser(description=f"End-to-end tests: {name}")
     parser.add_argument("--build", required=True, help="the build directory")
-    parser.add_argument("--budget", type=int, default=budget, help="seconds before the script gives up")
+    parser.add_argument("--budget", type=int, default=0,
+                        help="seconds before the script gives up (ctest passes one short of its own limit; "
+                             "default: none, every wait has its own deadline)")
     parser.add_argument("-k", dest="only", default=None, help="run only cases whose name contains this")
     args = parser.parse_args()
+    # A failure's message may quote the program's Japanese texts: it must reach the log
+    # whatever the terminal's encoding.
+    for stream in (sys.stdout, sys.stderr):
+        stream.reconfigure(errors="backslashreplace")
 
     for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
         signal.signal(sig, _on_signal)
+
+    def out_of_budget(_signum, _frame):
+        raise BudgetExceeded(f"the script ran out of its time budget ({args.budget} s)")
     # Ends (and cleans up) before ctest's own time-out would kill us outright.
-    signal.signal(signal.SIGALRM, _on_alarm)
-    signal.alarm(int(scaled(args.budget)))
+    signal.signal(signal.SIGALRM, out_of_budget)
+    signal.alarm(args.budget)
 
     selected = [(n, f) for n, f in cases if not args.only or args.only in n]
     passed = failed = 0
@@ -785,15 +834,17 @@ def run(name, cases, budget=150):
                 except Exception as error:  # one broken case must not hide the others
                     failed += 1
                     print(f"FAIL {case} ({time.monotonic() - t0:.1f} s): {error}", flush=True)
-                    if not isinstance(error, TestFailure):
+                    if not isinstance(error, (TestFailure, BudgetExceeded)):
                         traceback.print_exc()
                     print(f"     evidence in {session.keep_evidence(case)}", flush=True)
+                    if isinstance(error, BudgetExceeded):
+                        break
                 else:
                     passed += 1
                     print(f"ok   {case} ({time.monotonic() - t0:.1f} s)", flush=True)
     except BudgetExceeded as error:
         failed += 1
-        print(f"FAIL {error} ({scaled(args.budget):g} s)", flush=True)
+        print(f"FAIL {error}", flush=True)
     finally:
         signal.alarm(0)
     print(f"{name}: {time.monotonic() - began:.1f} s in all", flush=True)

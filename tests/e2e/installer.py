@@ -51,7 +51,8 @@ def packages(s):
     config = s.build / "CPackConfig.cmake"
     check(config.is_file(), f"{config} is missing: the build does not include packaging/Packaging.cmake")
     out = s.tmp / "packages"
-    s.run("cpack", "--config", config, "-B", out, log="cpack", env=os.environ, timeout=120, check_code=True)
+    s.run("cpack", "--config", config, "-B", out, log="cpack", env=harness.in_locale(os.environ), timeout=120,
+          check_code=True)
     version = re.search(r'^set\(CPACK_PACKAGE_VERSION "([^"]+)"\)', config.read_text(), re.M).group(1)
     setup = out / f"Tarnwick-{version}-win64-setup.exe"
     portable = out / f"Tarnwick-{version}-win64-portable.zip"
@@ -196,4 +197,4 @@ CASES = [
 ]
 
 if __name__ == "__main__":
-    sys.exit(harness.run("installer", CASES, budget=150))
+    sys.exit(harness.run("installer", CASES))

@@ -249,4 +249,4 @@ CASES = [
 ]
 
 if __name__ == "__main__":
-    sys.exit(harness.run("msi", CASES, budget=150))
+    sys.exit(harness.run("msi", CASES))

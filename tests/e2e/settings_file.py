@@ -9,7 +9,7 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import TRAY_CLASS, check, ms, scaled, unescape, wait_until
+from harness import TRAY_CLASS, check, held_dial, ms, scaled, unescape, wait_until
 
 FIRST_RUN_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=1\r\n\r\n"
 NOTIFICATIONS_OFF_BYTES = b"\xef\xbb\xbf[system]\r\nenable_notification=0\r\n\r\n"
@@ -20,8 +20,6 @@ THEME_BUTTON_FACE = (0x2C, 0x35, 0x42)
 BOX_S = 10
 # Far beyond the case; "release" ends the hold early.
 HOLD_MAX_S = 60
-# The dial runs past the moment the exit's box appears.
-DIAL_MS = 4000
 # A worker that ran into freed memory ends the process within milliseconds.
 CRASH_QUIET_S = 1.0
 
@@ -150,7 +148,8 @@ def exit_during_a_dial_whose_save_fails(s):
     folder.mkdir(parents=True, exist_ok=True)
     settings = folder / "Tarnwick.ini"
     settings.write_bytes(NOTIFICATIONS_OFF_BYTES)
-    s.write_scenario(harness.DEFAULT_SCENARIO + f"dial\t0\t{DIAL_MS}\tOffice\n")
+    # The dial runs until the exit's box is up, and returns under it.
+    s.write_scenario(harness.DEFAULT_SCENARIO + held_dial("Office"))
     program = s.start_ready()
     mark = len(s.log_lines())
     s.click_tray("left")
@@ -164,7 +163,9 @@ def exit_during_a_dial_whose_save_fails(s):
     s.type_into_menu("x")
     title, _ = box(s)
     check(title == "アプリケーションエラー", f"box title {title!r}")
-    s.wait_log("the dial's end", lambda f: f == ["RasDialW", "Office", "0"], DIAL_MS / 1000 + 10, mark)
+    check(not any(line.split("\t")[0] == "RasDialW" for line in s.log_lines()[mark:]), "the dial ended before the box")
+    s.release_dial("Office")
+    s.wait_log("the dial's end", lambda f: f == ["RasDialW", "Office", "0"], 10, mark)
     # A worker that touched what the exit freed would end the process at once.
     quiet_until = time.monotonic() + scaled(CRASH_QUIET_S)
     while time.monotonic() < quiet_until:
@@ -188,4 +189,4 @@ CASES = [
 ]
 
 if __name__ == "__main__":
-    sys.exit(harness.run("settings_file", CASES, budget=120))
+    sys.exit(harness.run("settings_file", CASES))

@@ -118,7 +118,7 @@ def not_found_then_unthemed(stem, style_text):
         client = patchres(s, "rects", BOX_CLASS, ms(5)).split()[1:5]
         left, top, right, bottom = map(int, client)
         # The icon is a window of its own, which may paint after the rest of the box.
-        patchres(s, "painted", BOX_CLASS, 5000)
+        patchres(s, "painted", BOX_CLASS, ms(5))
         shot = keep(s, s.screenshot("box"), f"box-{stem}")
         red = sum(n for (r, g, b), n in s.colours(shot, left, top, right - left, bottom - top).items()
                   if r >= 0xB0 and g <= 0x60 and b <= 0x60)

@@ -209,7 +209,7 @@ def within(found, expected, tolerance):
 def dialog_picture(s, dialog, label):
     """A screenshot once the dialog is painted: every window of it has painted (the check box
     may paint after the button is on the screen), and its focused button's frame is on the screen."""
-    patchres(s, "painted", DIALOG, 10000)
+    patchres(s, "painted", DIALOG, ms(10))
     left, top, width, height = (muldiv(v, dialog.dpi) for v in BUTTON)
     frame = (dialog.left + left, dialog.top + top, dialog.left + left + width, dialog.top + top + height)
     pictures = []

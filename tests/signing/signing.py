@@ -271,7 +271,7 @@ def main():
         ("the signed exe without its signature is the unsigned build's", signature_removed_gives_unsigned),
         ("the installer writes a signed uninstaller", uninstaller_signed),
     ]
-    return harness.run("signing", cases, budget=120)
+    return harness.run("signing", cases)
 
 
 if __name__ == "__main__":

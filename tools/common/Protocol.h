@@ -29,8 +29,9 @@ constexpr wchar_t KInspectMessage[] = L"twdriver.inspect";
 constexpr ULONG_PTR KReplyTag = 0x54574931; // "TWI1"
 constexpr wchar_t KInspectError[] = L"error\t";
 // How long a tool waits for the window to take the request, and the hook for
-// the tool to take the answer.
-constexpr UINT KInspectTimeoutMs = 5000;
-constexpr UINT KReplyTimeoutMs = 5000;
+// the tool to take the answer: generous, as either process may wait its turn on
+// a busy machine, and a failure here fails the test.
+constexpr UINT KInspectTimeoutMs = 10000;
+constexpr UINT KReplyTimeoutMs = 10000;
 
 } // namespace tools

@@ -28,7 +28,9 @@ constexpr wchar_t KDialogClass[] = L"#32770";
 constexpr int KMessageTextId = 0xFFFF;
 // For the commands whose deadline may be left out.
 constexpr DWORD KDefaultWaitMs = 10000;
-constexpr UINT KSendTimeoutMs = 2000;
+// SMTO_ABORTIFHUNG gives up on a hung window at once; the time-out is for a live one that
+// a busy machine keeps waiting, whose text would otherwise read as empty.
+constexpr UINT KSendTimeoutMs = 10000;
 
 constexpr wchar_t KTooltipClass[] = L"tooltips_class32";
 constexpr LONG KBalloonStyle = 0x40; // TTS_BALLOON

@@ -29,7 +29,9 @@ using namespace tools;
 
 // Every resource of the program is compiled in US English.
 constexpr WORD KLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-constexpr UINT KSendTimeoutMs = 5000;
+// SMTO_ABORTIFHUNG gives up on a hung window at once; this is for a live one that a busy
+// machine keeps waiting.
+constexpr UINT KSendTimeoutMs = 10000;
 
 // A Unix path means the same file through Wine's Z: drive; Wine itself would
 // take "/tmp/x" for a path on the current drive.

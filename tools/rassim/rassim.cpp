@@ -20,6 +20,10 @@
 //   dead  <id> <name>                 handle of a failed dial not released yet (the sim writes these).
 //   dial  <result> <delay_ms> <name>  dialling <name> takes delay_ms (capped at 600000), then
 //                                     connects (result 0) or fails with <result>. No line: 0, 0.
+//   dial  <result> hold <name>        the dial lasts until the first dial line for <name> no
+//                                     longer says hold (600000 ms at most), then ends with
+//                                     <result>: a test lets it go once it has seen what it
+//                                     waits for, however long that took.
 //   fail  <Function> <code>           <Function> returns <code> on every call.
 //   fail  <Function> <code> sized     ... only on calls that pass a buffer or record: enumerations
 //                                     with a buffer, RasGetEntryPropertiesW with a RASENTRYW, the
@@ -59,7 +63,7 @@
 //   RasGetEntryPropertiesW                "size" (no record) or "record", TAB, entry name
 //   RasGetEntryDialParamsW, RasDialW      entry name from the record (empty if it is unusable)
 //   RasHangUpW, RasGetConnectStatusW      "#<id>", or "0x<hex>" for a value that is no sim handle
-// RasDialW also writes "RasDialW-begin TAB <name>" just before its delay. Names appear as
+// RasDialW also writes "RasDialW-begin TAB <name>" just before its delay or hold. Names appear as
 // passed (untrimmed), control characters written as \xHH so a line stays one line.
 //
 // Every read-modify-write of the scenario and every log append holds the named mutex
@@ -140,6 +144,7 @@ constexpr DWORD kInvalidSize = 632;
 
 constexpr std::uintptr_t kHandleBase = 0x10000;
 constexpr DWORD kMaxDelayMs = 600000;  // a typo in a scenario must not hang a test run for days
+constexpr DWORD kHoldPollMs = 50;      // how often a held dial reads the scenario again
 
 // ---- lock ----
 
@@ -363,6 +368,7 @@ struct DialRule {
     DWORD result;
     DWORD delayMs;
     std::wstring name;
+    bool held = false;
 };
 struct FailRule {
     std::string function;
@@ -494,8 +500,9 @@ private:
             if (const auto id = parseDword(f[1])) deads.push_back({*id, index});
         } else if (kind == "dial" && f.size() == 4) {
             const auto result = parseDword(f[1]);
-            const auto delay = parseDword(f[2]);
-            if (result && delay) dials.push_back({*result, std::min(*delay, kMaxDelayMs), widen(f[3])});
+            const bool held = f[2] == "hold";
+            const auto delay = held ? kMaxDelayMs : parseDword(f[2]);
+            if (result && delay) dials.push_back({*result, std::min(*delay, kMaxDelayMs), widen(f[3]), held});
         } else if (kind == "fail" && (f.size() == 3 || (f.size() == 4 && f[3] == "sized"))) {
             const auto code = parseDword(f[2]);
             if (code && *code != kOk) fails.push_back({std::string(f[1]), *code, f.size() == 4});
@@ -688,6 +695,18 @@ DWORD WINAPI RasGetEntryDialParamsW(LPCWSTR /*phonebook*/, void* params, BOOL* h
     });
 }
 
+// A held dial waits until the scenario's rule for the name is no longer "hold" (or the
+// scenario cannot be read, which the dial then reports), or maxMs have passed. Its result
+// stays the one of the rule it began with.
+void holdDial(const std::wstring& name, DWORD maxMs) {
+    const ULONGLONG until = GetTickCount64() + maxMs;
+    for (;;) {
+        Scenario s;
+        if (snapshot(s) != kOk || !s.dial(name).held || GetTickCount64() >= until) return;
+        Sleep(kHoldPollMs);
+    }
+}
+
 DWORD WINAPI RasDialW(void* /*extensions*/, LPCWSTR /*phonebook*/, void* params, DWORD /*notifierType*/,
                       void* /*notifier: always dials synchronously*/, HANDLE* conn) {
     return guarded([&] {
@@ -707,7 +726,10 @@ DWORD WINAPI RasDialW(void* /*extensions*/, LPCWSTR /*phonebook*/, void* params,
                 outcome = s.dial(name);
             }
             appendLog(L"RasDialW-begin\t" + loggable(name));
-            if (outcome.delayMs) Sleep(outcome.delayMs);
+            if (outcome.held)
+                holdDial(name, outcome.delayMs);
+            else if (outcome.delayMs)
+                Sleep(outcome.delayMs);
 
             Lock lock;
             Scenario s;

@@ -4,16 +4,21 @@
 # Wine's paths, the DLL overrides and the desktop's name and geometry: one file, which
 # the Python harness and benchmarks read too. Values as they stand, no quoting.
 WINE_ENV_FILE=$(dirname "${BASH_SOURCE[0]}")/wine.env
-while IFS= read -r _wine_env_line || [ -n "$_wine_env_line" ]; do
-  case $_wine_env_line in '' | '#'*) continue ;; esac
-  # Classes, not ranges: under a Turkish locale [A-Z] leaves out I.
-  if ! [[ ${_wine_env_line%%=*} =~ ^[[:upper:]_][[:upper:][:digit:]_]*$ ]] || [ "${_wine_env_line#*=}" = "$_wine_env_line" ]; then
-    echo "$WINE_ENV_FILE: not a KEY=value line: $_wine_env_line" >&2
-    return 1
-  fi
-  printf -v "${_wine_env_line%%=*}" '%s' "${_wine_env_line#*=}"
-done <"$WINE_ENV_FILE"
-unset _wine_env_line
+_wine_env_read() {
+  # In the C locale: elsewhere a range such as [A-Z] follows the locale's collation, and
+  # under tr_TR.UTF-8 it leaves out I. Bash restores the caller's locale on return.
+  local LC_ALL=C line
+  while IFS= read -r line || [ -n "$line" ]; do
+    case $line in '' | '#'*) continue ;; esac
+    if ! [[ ${line%%=*} =~ ^[A-Z_][A-Z0-9_]*$ ]] || [ "${line#*=}" = "$line" ]; then
+      echo "$WINE_ENV_FILE: not a KEY=value line: $line" >&2
+      return 1
+    fi
+    printf -v "${line%%=*}" '%s' "${line#*=}"
+  done <"$WINE_ENV_FILE"
+}
+_wine_env_read || return 1
+unset -f _wine_env_read
 # What runs a Windows program: Wine's loader at fixed addresses (see the script).
 WINE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine
 

@@ -40,7 +40,7 @@ if [ -f "$holder" ]; then
   holder_pid=$!
   # Explorer's first start in a fresh prefix takes seconds; 30 s, as the end-to-end
   # harness allows, scaled like every wait of the suite.
-  deadline=$(awk -v s="${TARNWICK_WAIT_SCALE:-1}" -v now="$(date +%s)" 'BEGIN { print int(now + 30 * s + 1) }')
+  deadline=$(LC_ALL=C awk -v s="${TARNWICK_WAIT_SCALE:-1}" -v now="$(date +%s)" 'BEGIN { print int(now + 30 * s + 1) }')
   while [ "$(date +%s)" -le "$deadline" ]; do
     [ -f "$holder_base.ready" ] && break
     kill -0 "$holder_pid" 2>/dev/null || break
