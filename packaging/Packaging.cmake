@@ -1,5 +1,5 @@
 # Release packages, made with cpack (or the "package" target) in the build folder:
-#   Tarnwick-<version>-win64-setup.exe     per-user installer (makensis from Debian's nsis, found on the PATH)
+#   Tarnwick-<version>-win64-setup.exe     per-user installer (makensis from Debian's nsis, through nsis/makensis.sh)
 #   Tarnwick-<version>-win64-portable.zip  Tarnwick.exe and README.txt
 #   Tarnwick-<version>-win64.msi           per-machine Windows Installer package (wixl, msi/)
 # Only the program ships. Its files belong to components of their own, and
@@ -31,6 +31,8 @@ set(CPACK_TARNWICK_SIGN_SCRIPT "${TW_SIGN_SCRIPT}")
 set(CPACK_TARNWICK_SIGN_CONF "${TW_SIGN_CONF}")
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PreBuild.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PostBuild.cmake)
+# makensis, whatever the builder's locale.
+set(CPACK_NSIS_EXECUTABLE ${CMAKE_CURRENT_LIST_DIR}/nsis/makensis.sh)
 # cpack looks up NSIS.template.in along this path: ours comes first.
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/nsis)
 
