@@ -13,6 +13,8 @@ packages=(
   fonts-dejavu-core fonts-ipafont-gothic
   python3
   clang libclang-rt-14-dev
+  # scripts/lint.sh
+  clang-format clang-tidy
 )
 
 missing=()
