@@ -20,6 +20,8 @@ function(tarnwick_layer name)
   target_link_libraries(tarnwick_${name} PUBLIC tarnwick_flags ${below} ${ARG_LIBRARIES})
   # Stack canaries in everything the program is made of (the program sets
   # their guard itself: app/StackGuard.cpp). Small code, in sections the
-  # linker can leave out: a tray program gains nothing from -O3's size.
-  target_compile_options(tarnwick_${name} PRIVATE -fstack-protector-strong -Os -ffunction-sections -fdata-sections)
+  # linker can leave out: a tray program gains nothing from -O3's size. A
+  # debug build keeps its -O0, so a debugger follows the source.
+  target_compile_options(tarnwick_${name} PRIVATE
+    -fstack-protector-strong $<$<NOT:$<CONFIG:Debug>>:-Os> -ffunction-sections -fdata-sections)
 endfunction()

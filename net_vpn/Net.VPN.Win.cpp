@@ -74,6 +74,9 @@ void TVPNInfo::ConnectWorker(const TVPNInfo& AInfo, bool& ASuccess)
     // stack, whichever way this ends.
     struct TDialParams {
         RasApi::RASDIALPARAMSW Record{};
+        TDialParams() = default;
+        TDialParams(const TDialParams&) = delete;
+        TDialParams& operator=(const TDialParams&) = delete;
         ~TDialParams() { SecureZeroMemory(&Record, sizeof(Record)); }
     } params;
     params.Record.dwSize = sizeof(params.Record);
@@ -143,7 +146,7 @@ void TVPNInfo::StartRequest(bool AConnect, const TConnectionProc& AProc) const
         fw::RaiseOSError(error);
     }
     // The thread owns its request from here and frees it when its body returns.
-    request.release();
+    static_cast<void>(request.release());
 }
 
 // ---- TVPNManager ----

@@ -69,7 +69,8 @@ bool Plausible(DWORD ASize, DWORD ACount) noexcept
 template <typename TRecord, typename TEnum>
 std::vector<TRecord> TwoCallEnumeration(TEnum AEnum)
 {
-    DWORD size = 0, count = 0;
+    DWORD size = 0;
+    DWORD count = 0;
     DWORD result = AEnum(nullptr, &size, &count);
     // A 603 from the second call means the list grew in between; it brings the new count.
     for (int retries = 0; result == ERROR_BUFFER_TOO_SMALL; ++retries) {

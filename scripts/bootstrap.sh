@@ -20,6 +20,8 @@ packages=(
   # scripts and the tests must behave the same under any of them (tests/locales.py)
   locales-all
   clang libclang-rt-14-dev
+  # scripts/lint.sh
+  clang-format clang-tidy
 )
 
 missing=()

@@ -71,7 +71,7 @@ std::optional<int32_t> TryStrToInt(std::u16string_view AText)
     }
     // Modular in 32 bits: for hexadecimal this reinterprets the pattern and
     // negates it; for decimal the range check above keeps it exact.
-    uint32_t bits = static_cast<uint32_t>(magnitude);
+    auto bits = static_cast<uint32_t>(magnitude);
     if (negative) bits = 0u - bits;
     return static_cast<int32_t>(bits);
 }

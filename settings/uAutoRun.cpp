@@ -52,11 +52,12 @@ bool IsAutoRun(const std::wstring& AName, size_t APathBufferUnits)
 {
     fw::TRegKey key = OpenRunKeyForReading();
     if (!key) return false;
-    DWORD type = 0, size = 0;
+    DWORD type = 0;
+    DWORD size = 0;
     if (RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
     if (type != REG_SZ && type != REG_EXPAND_SZ) throw ERegistryException(L"'" + AName + L"' のデータ型が不正です");
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    auto bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     if (size > 0 &&
         RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) !=
             ERROR_SUCCESS)

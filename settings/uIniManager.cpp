@@ -135,8 +135,6 @@ TIniManager::TIniManager()
     Load();
 }
 
-TIniManager::~TIniManager() = default;
-
 std::wstring TIniManager::FilePath()
 {
     return JoinPath(SettingsFolder(), KFileName);

@@ -37,7 +37,7 @@ class TIniManager {
 public:
     // Loads the setting from the file, creating its folder if needed.
     TIniManager();
-    ~TIniManager();
+    ~TIniManager() = default;
     TIniManager(const TIniManager&) = delete;
     TIniManager& operator=(const TIniManager&) = delete;
 

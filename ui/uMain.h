@@ -17,6 +17,8 @@ class TfrmMain : public fw::TForm {
 public:
     explicit TfrmMain(fw::TApplication& AOwner);
     ~TfrmMain() override;
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
 
     // Components of the form, in declaration order.
     std::unique_ptr<fw::TTrayIcon> trayMain;

@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include <cmath>
-#include <cwchar>
 #include <optional>
 #include <string>
 #include <vector>
@@ -138,10 +137,9 @@ void TfrmVersion::FormCreate(TObject*)
 
     std::optional<VS_FIXEDFILEINFO> info = FixedVersionInfo(ModuleFileName().c_str());
     if (!info) return;
-    wchar_t caption[64];
-    std::swprintf(caption, 64, L"Version %d.%d.%d", static_cast<int>(HIWORD(info->dwProductVersionMS)),
-                  static_cast<int>(LOWORD(info->dwProductVersionMS)), static_cast<int>(HIWORD(info->dwProductVersionLS)));
-    lblVersion->SetCaption(caption);
+    lblVersion->SetCaption(L"Version " + std::to_wstring(HIWORD(info->dwProductVersionMS)) + L"." +
+                           std::to_wstring(LOWORD(info->dwProductVersionMS)) + L"." +
+                           std::to_wstring(HIWORD(info->dwProductVersionLS)));
 }
 
 int AutoRunLabelNudge(float AScale)
