@@ -84,8 +84,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     size_t initialized = 0;
     try {
-        for (; initialized < std::size(KUnits); ++initialized)
-            KUnits[initialized].Initialize();
+        for (; initialized < std::size(KUnits); ++initialized) KUnits[initialized].Initialize();
     } catch (...) {
         std::exception_ptr error = std::current_exception();
         FinalizeUnits(initialized);

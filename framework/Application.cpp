@@ -28,8 +28,7 @@ std::wstring ApplicationTitleFromPath(const std::wstring& APath)
 }
 
 TApplication::TApplication()
-    : FTitle(ApplicationTitleFromPath(ModuleFileName())),
-      FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON"))
+    : FTitle(ApplicationTitleFromPath(ModuleFileName())), FIcon(LoadIconW(GetModuleHandleW(nullptr), L"MAINICON"))
 {
     CreateHandle(KAppWindowClass, WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, 0, nullptr,
                  FTitle.c_str());
@@ -155,12 +154,8 @@ bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM ALParam, LRESULT& AResult)
 {
     AResult = 0;
     switch (AMsg) {
-    case WM_NULL:
-        CheckSynchronize();
-        return true;
-    case KReleaseMessage:
-        DestroyForm(reinterpret_cast<TForm*>(ALParam));
-        return true;
+    case WM_NULL: CheckSynchronize(); return true;
+    case KReleaseMessage: DestroyForm(reinterpret_cast<TForm*>(ALParam)); return true;
     case WM_CLOSE:
         // Asked to close the program: close its main form, as the user would.
         if (FMainForm) FMainForm->Close();
@@ -169,8 +164,7 @@ bool TApplication::WndProc(UINT AMsg, WPARAM, LPARAM ALParam, LRESULT& AResult)
         // High contrast switched on or off: the theme steps aside or comes back.
         TStyleManager::SettingsChanged();
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -14,8 +14,7 @@ struct TOle32 {
     TModuleHandle Module = LoadSystemLibrary(L"ole32.dll");
     decltype(&CoInitializeEx) Initialize = GetProc<decltype(&CoInitializeEx)>(Module.Get(), "CoInitializeEx");
     decltype(&CoUninitialize) Uninitialize = GetProc<decltype(&CoUninitialize)>(Module.Get(), "CoUninitialize");
-    decltype(&CoCreateInstance) CreateInstance =
-        GetProc<decltype(&CoCreateInstance)>(Module.Get(), "CoCreateInstance");
+    decltype(&CoCreateInstance) CreateInstance = GetProc<decltype(&CoCreateInstance)>(Module.Get(), "CoCreateInstance");
 };
 
 const TOle32& Ole32()

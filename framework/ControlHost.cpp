@@ -99,24 +99,16 @@ bool TControlHost::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESUL
     AResult = 0;
     POINT point{static_cast<short>(LOWORD(ALParam)), static_cast<short>(HIWORD(ALParam))};
     switch (AMsg) {
-    case WM_ERASEBKGND:
-        AResult = 1;
-        return true;
-    case WM_PAINT:
-        Paint();
-        return true;
+    case WM_ERASEBKGND: AResult = 1; return true;
+    case WM_PAINT: Paint(); return true;
     case WM_MOUSEMOVE: {
         SetHover(WindowlessAt(point));
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, FWindow.Handle(), 0};
         TrackMouseEvent(&track);
         return true;
     }
-    case WM_MOUSELEAVE:
-        SetHover(nullptr);
-        return true;
-    case WM_LBUTTONDOWN:
-        FPressed = WindowlessAt(point);
-        return true;
+    case WM_MOUSELEAVE: SetHover(nullptr); return true;
+    case WM_LBUTTONDOWN: FPressed = WindowlessAt(point); return true;
     case WM_LBUTTONUP: {
         TControl* control = WindowlessAt(point);
         bool click = control && control == FPressed;
@@ -173,8 +165,7 @@ bool TControlHost::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESUL
         if (control) control->Clicked();
         return true;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

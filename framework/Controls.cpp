@@ -127,8 +127,8 @@ TWinControl::TWinControl(TDialogForm& AParent, DWORD AStyle, const std::wstring&
     // The system's buttons send NM_CUSTOMDRAW only when comctl32 version 6
     // is loaded as they are created.
     LoadCommonControls();
-    HWND wnd = CreateWindowExW(0, L"Button", ACaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | AStyle, 0, 0, 0,
-                               0, AParent.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(FId)),
+    HWND wnd = CreateWindowExW(0, L"Button", ACaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | AStyle, 0, 0, 0, 0,
+                               AParent.Handle(), reinterpret_cast<HMENU>(static_cast<UINT_PTR>(FId)),
                                GetModuleHandleW(nullptr), nullptr);
     if (!wnd) RaiseLastOSError();
     FHandle.Reset(wnd);

@@ -40,9 +40,7 @@ void InnermostMessage(const std::exception_ptr& AError, std::wstring& AResult)
 
 } // namespace
 
-Exception::Exception(std::wstring AMessage) : Exception(std::move(AMessage), CallerAddress())
-{
-}
+Exception::Exception(std::wstring AMessage) : Exception(std::move(AMessage), CallerAddress()) {}
 
 Exception::Exception(std::wstring AMessage, void* AAddress)
     : FMessage(std::move(AMessage)), FNarrow(WideToUtf8(FMessage)), FAddress(AAddress)
@@ -120,8 +118,7 @@ std::wstring SysErrorMessage(unsigned long ACode)
                              nullptr, ACode, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring text(buffer ? buffer : L"", n);
     LocalFree(buffer);
-    while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n'))
-        text.pop_back();
+    while (!text.empty() && (text.back() == L' ' || text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
     return text;
 }
 

@@ -94,7 +94,8 @@ void TDialogForm::ScaleForDpi()
     FScaleFactor = static_cast<float>(dpi) / static_cast<float>(KDesignDpi);
     if (dpi == static_cast<int>(KDesignDpi)) return;
     ScaleControls(dpi, static_cast<int>(KDesignDpi));
-    SetClientSize(fw::ScaleForDpi(FClientWidth, static_cast<UINT>(dpi)), fw::ScaleForDpi(FClientHeight, static_cast<UINT>(dpi)));
+    SetClientSize(fw::ScaleForDpi(FClientWidth, static_cast<UINT>(dpi)),
+                  fw::ScaleForDpi(FClientHeight, static_cast<UINT>(dpi)));
 }
 
 int TDialogForm::ShowModal()

@@ -63,15 +63,42 @@ struct TFileTraits {
     static void Close(HANDLE AValue) noexcept { CloseHandle(AValue); }
 };
 
-inline void CloseKernelHandle(HANDLE AValue) noexcept { CloseHandle(AValue); }
-inline void CloseRegKey(HKEY AValue) noexcept { RegCloseKey(AValue); }
-inline void DestroyMenuHandle(HMENU AValue) noexcept { DestroyMenu(AValue); }
-inline void DestroyIconHandle(HICON AValue) noexcept { DestroyIcon(AValue); }
-inline void DestroyWindowHandle(HWND AValue) noexcept { DestroyWindow(AValue); }
-inline void DeleteGdiObject(HGDIOBJ AValue) noexcept { DeleteObject(AValue); }
-inline void FreeModuleHandle(HMODULE AValue) noexcept { FreeLibrary(AValue); }
-inline void DeleteMemoryDC(HDC AValue) noexcept { DeleteDC(AValue); }
-inline void UnhookHook(HHOOK AValue) noexcept { UnhookWindowsHookEx(AValue); }
+inline void CloseKernelHandle(HANDLE AValue) noexcept
+{
+    CloseHandle(AValue);
+}
+inline void CloseRegKey(HKEY AValue) noexcept
+{
+    RegCloseKey(AValue);
+}
+inline void DestroyMenuHandle(HMENU AValue) noexcept
+{
+    DestroyMenu(AValue);
+}
+inline void DestroyIconHandle(HICON AValue) noexcept
+{
+    DestroyIcon(AValue);
+}
+inline void DestroyWindowHandle(HWND AValue) noexcept
+{
+    DestroyWindow(AValue);
+}
+inline void DeleteGdiObject(HGDIOBJ AValue) noexcept
+{
+    DeleteObject(AValue);
+}
+inline void FreeModuleHandle(HMODULE AValue) noexcept
+{
+    FreeLibrary(AValue);
+}
+inline void DeleteMemoryDC(HDC AValue) noexcept
+{
+    DeleteDC(AValue);
+}
+inline void UnhookHook(HHOOK AValue) noexcept
+{
+    UnhookWindowsHookEx(AValue);
+}
 
 using TKernelHandle = TUniqueHandle<HANDLE, TNullTraits<HANDLE, CloseKernelHandle>>;
 using TFileHandle = TUniqueHandle<HANDLE, TFileTraits>;

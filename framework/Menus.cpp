@@ -253,8 +253,7 @@ bool TPopupMenu::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT&
         if (reinterpret_cast<HMENU>(ALParam) != FHandle.Get()) return false;
         AResult = MenuChar(static_cast<wchar_t>(LOWORD(AWParam)), FHandle.Get());
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 

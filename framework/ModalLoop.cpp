@@ -20,8 +20,7 @@ bool ModifiedEnterOrEsc(const MSG& AMsg) noexcept
     case WM_SYSCHAR:
         // VK_RETURN and VK_ESCAPE are also the characters the keys type.
         return (AMsg.wParam == VK_RETURN || AMsg.wParam == VK_ESCAPE) && GetShiftState().Any();
-    default:
-        return false;
+    default: return false;
     }
 }
 

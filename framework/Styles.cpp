@@ -13,8 +13,10 @@ namespace fw {
 namespace {
 
 constexpr std::array<std::u16string_view, static_cast<size_t>(TStyleColor::Count)> KStyleColorKeys = {
-    u"Window", u"WindowText", u"MenuBackground", u"MenuText", u"MenuHighlight", u"MenuHighlightText",
-    u"MenuDisabledText", u"MenuSeparator", u"MenuCheck", u"ButtonFace", u"ButtonText", u"ButtonHover", u"Border"};
+    u"Window",        u"WindowText",        u"MenuBackground",   u"MenuText",
+    u"MenuHighlight", u"MenuHighlightText", u"MenuDisabledText", u"MenuSeparator",
+    u"MenuCheck",     u"ButtonFace",        u"ButtonText",       u"ButtonHover",
+    u"Border"};
 
 constexpr wchar_t KStyleResourceType[] = L"TWSTYLE";
 

@@ -17,8 +17,20 @@
 namespace fw {
 
 enum class TStyleColor {
-    Window, WindowText, MenuBackground, MenuText, MenuHighlight, MenuHighlightText, MenuDisabledText,
-    MenuSeparator, MenuCheck, ButtonFace, ButtonText, ButtonHover, Border, Count
+    Window,
+    WindowText,
+    MenuBackground,
+    MenuText,
+    MenuHighlight,
+    MenuHighlightText,
+    MenuDisabledText,
+    MenuSeparator,
+    MenuCheck,
+    ButtonFace,
+    ButtonText,
+    ButtonHover,
+    Border,
+    Count
 };
 
 struct TStyle {

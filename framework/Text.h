@@ -15,12 +15,24 @@ namespace fw {
 // What a lenient conversion puts in place of what it cannot read.
 constexpr char16_t KReplacementCharacter = 0xFFFD;
 
-constexpr bool IsHighSurrogate(char32_t AUnit) noexcept { return AUnit >= 0xD800 && AUnit <= 0xDBFF; }
-constexpr bool IsLowSurrogate(char32_t AUnit) noexcept { return AUnit >= 0xDC00 && AUnit <= 0xDFFF; }
-constexpr bool IsSurrogate(char32_t AUnit) noexcept { return AUnit >= 0xD800 && AUnit <= 0xDFFF; }
+constexpr bool IsHighSurrogate(char32_t AUnit) noexcept
+{
+    return AUnit >= 0xD800 && AUnit <= 0xDBFF;
+}
+constexpr bool IsLowSurrogate(char32_t AUnit) noexcept
+{
+    return AUnit >= 0xDC00 && AUnit <= 0xDFFF;
+}
+constexpr bool IsSurrogate(char32_t AUnit) noexcept
+{
+    return AUnit >= 0xD800 && AUnit <= 0xDFFF;
+}
 
 // Control characters and the space: what our text formats treat as blank.
-constexpr bool IsBlank(char32_t AChar) noexcept { return AChar <= 0x20; }
+constexpr bool IsBlank(char32_t AChar) noexcept
+{
+    return AChar <= 0x20;
+}
 
 // The value of a hexadecimal digit in either letter case; -1 for anything else.
 constexpr int HexDigitValue(char32_t AChar) noexcept
@@ -61,9 +73,18 @@ constexpr std::basic_string_view<C> CutUtf16(std::basic_string_view<C> AText, si
 } // namespace TextDetail
 
 // AText without its blanks at the start, at the end, or both.
-constexpr std::u16string_view TrimLeft(std::u16string_view AText) noexcept { return TextDetail::TrimLeft(AText); }
-constexpr std::u16string_view TrimRight(std::u16string_view AText) noexcept { return TextDetail::TrimRight(AText); }
-constexpr std::u16string_view Trim(std::u16string_view AText) noexcept { return TrimRight(TrimLeft(AText)); }
+constexpr std::u16string_view TrimLeft(std::u16string_view AText) noexcept
+{
+    return TextDetail::TrimLeft(AText);
+}
+constexpr std::u16string_view TrimRight(std::u16string_view AText) noexcept
+{
+    return TextDetail::TrimRight(AText);
+}
+constexpr std::u16string_view Trim(std::u16string_view AText) noexcept
+{
+    return TrimRight(TrimLeft(AText));
+}
 
 // The first AMaxUnits units of AText, one fewer when the cut would separate
 // a surrogate pair.
@@ -107,10 +128,22 @@ constexpr std::wstring_view CutUtf16(std::wstring_view AText, size_t AMaxUnits) 
 {
     return TextDetail::CutUtf16(AText, AMaxUnits);
 }
-inline std::wstring ToWide(std::u16string_view AText) { return std::wstring(AText.begin(), AText.end()); }
-inline std::u16string ToUtf16(std::wstring_view AText) { return std::u16string(AText.begin(), AText.end()); }
-inline std::wstring Utf8ToWide(std::string_view ABytes) { return ToWide(Utf8ToUtf16(ABytes)); }
-inline std::string WideToUtf8(std::wstring_view AText) { return Utf16ToUtf8(ToUtf16(AText)); }
+inline std::wstring ToWide(std::u16string_view AText)
+{
+    return std::wstring(AText.begin(), AText.end());
+}
+inline std::u16string ToUtf16(std::wstring_view AText)
+{
+    return std::u16string(AText.begin(), AText.end());
+}
+inline std::wstring Utf8ToWide(std::string_view ABytes)
+{
+    return ToWide(Utf8ToUtf16(ABytes));
+}
+inline std::string WideToUtf8(std::wstring_view AText)
+{
+    return Utf16ToUtf8(ToUtf16(AText));
+}
 #endif
 
 } // namespace fw

@@ -106,8 +106,8 @@ void TMenuPainter::Measure(HWND AWnd, bool ALine, const std::wstring& AText, MEA
     // The system adds SM_CXMENUCHECK, its own check-mark column, to the width we give.
     AMeasure.itemWidth = static_cast<UINT>(ScaleForDpi(KMenuGutter + KMenuRightPad, dpi) + (text.right - text.left) -
                                            GetSystemMetrics(SM_CXMENUCHECK));
-    AMeasure.itemHeight =
-        static_cast<UINT>(std::max<int>(ScaleForDpi(KMenuMinHeight, dpi), text.bottom - text.top + ScaleForDpi(6, dpi)));
+    AMeasure.itemHeight = static_cast<UINT>(
+        std::max<int>(ScaleForDpi(KMenuMinHeight, dpi), text.bottom - text.top + ScaleForDpi(6, dpi)));
 }
 
 void TMenuPainter::Draw(HWND AWnd, const TStyle& AStyle, bool ALine, const std::wstring& AText,

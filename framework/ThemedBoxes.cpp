@@ -54,8 +54,7 @@ LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam, U
         Subclassing().Remove(AWnd, BoxProc, AId);
         delete box;
         break;
-    default:
-        break;
+    default: break;
     }
     return Subclassing().Default(AWnd, AMsg, AWParam, ALParam);
 }

@@ -25,7 +25,8 @@ public:
             TConnectionProc() = default;
             TConnectionProc(std::nullptr_t) {}
             template <typename F, typename = std::enable_if_t<std::is_invocable_v<F&, const TVPNInfo&, bool>>>
-            TConnectionProc(F AFn) : FFn(std::make_shared<const std::function<void(const TVPNInfo&, bool)>>(std::move(AFn)))
+            TConnectionProc(F AFn)
+                : FFn(std::make_shared<const std::function<void(const TVPNInfo&, bool)>>(std::move(AFn)))
             {
             }
             explicit operator bool() const noexcept { return FFn != nullptr; }
@@ -49,7 +50,7 @@ public:
         bool IsConnected() const;
 
         const TVPNManager* FManager = nullptr; // not owned; read by no operation
-        std::wstring FName;                     // as the phonebook gives it
+        std::wstring FName;                    // as the phonebook gives it
 
     private:
         std::vector<RasApi::TRasConnW> EnumConnections() const;

@@ -101,7 +101,8 @@ DWORD RasEnumEntriesW(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEn
 DWORD RasGetEntryPropertiesW(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
                              LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize)
 {
-    return Call("RasGetEntryPropertiesW", Binding().GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize, ADeviceInfo, ADeviceInfoSize);
+    return Call("RasGetEntryPropertiesW", Binding().GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize,
+                ADeviceInfo, ADeviceInfoSize);
 }
 
 DWORD RasGetEntryDialParamsW(LPCWSTR APhonebook, RASDIALPARAMSW* AParams, LPBOOL AHasPassword)

@@ -90,13 +90,12 @@ static_assert(sizeof(TRasConnW) == 1388 && offsetof(TRasConnW, hrasconn) == 4 &&
               offsetof(TRasConnW, szEntryName) == 12);
 static_assert(sizeof(RASCONNSTATUSW) == 304 && offsetof(RASCONNSTATUSW, rasconnstate) == 4);
 
-DWORD RasEnumEntriesW(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize,
-                      LPDWORD ACount);
+DWORD RasEnumEntriesW(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize, LPDWORD ACount);
 DWORD RasGetEntryPropertiesW(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
                              LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize);
 DWORD RasGetEntryDialParamsW(LPCWSTR APhonebook, RASDIALPARAMSW* AParams, LPBOOL AHasPassword);
-DWORD RasDialW(void* AExtensions, LPCWSTR APhonebook, RASDIALPARAMSW* AParams, DWORD ANotifierType,
-               void* ANotifier, HRASCONN* AConnection);
+DWORD RasDialW(void* AExtensions, LPCWSTR APhonebook, RASDIALPARAMSW* AParams, DWORD ANotifierType, void* ANotifier,
+               HRASCONN* AConnection);
 DWORD RasHangUpW(HRASCONN AConnection);
 DWORD RasEnumConnectionsW(TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount);
 DWORD RasGetConnectStatusW(HRASCONN AConnection, RASCONNSTATUSW* AStatus);

@@ -153,8 +153,7 @@ bool TIniDocument::ReadBool(std::u16string_view ASection, std::u16string_view AK
     if (equals == std::u16string_view::npos) return ADefault;
 
     std::u16string value(stored.substr(equals + 1));
-    if (value.size() > 2 && value[0] == u'0' && (value[1] == u'x' || value[1] == u'X'))
-        value.replace(0, 2, u"$");
+    if (value.size() > 2 && value[0] == u'0' && (value[1] == u'x' || value[1] == u'X')) value.replace(0, 2, u"$");
     const std::optional<int32_t> number = TryStrToInt(value);
     return number ? *number != 0 : ADefault;
 }

@@ -29,7 +29,8 @@ std::wstring ComparisonForm(const std::wstring& AText)
 fw::TRegKey OpenRunKeyForReading()
 {
     // Each step asks for less, for hives that refuse the broader rights.
-    for (REGSAM access : {static_cast<REGSAM>(KEY_READ), static_cast<REGSAM>(STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS),
+    for (REGSAM access : {static_cast<REGSAM>(KEY_READ),
+                          static_cast<REGSAM>(STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS),
                           static_cast<REGSAM>(KEY_QUERY_VALUE)}) {
         fw::TRegKey key;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, KRunKey, 0, access, key.Put()) == ERROR_SUCCESS) return key;
@@ -58,9 +59,8 @@ bool IsAutoRun(const std::wstring& AName, size_t APathBufferUnits)
     if (type != REG_SZ && type != REG_EXPAND_SZ) throw ERegistryException(L"'" + AName + L"' のデータ型が不正です");
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
     auto bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (size > 0 &&
-        RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) !=
-            ERROR_SUCCESS)
+    if (size > 0 && RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                                     &bytes) != ERROR_SUCCESS)
         return false;
     // An expandable string counts as stored: its variables are not expanded.
     text.resize(wcsnlen(text.c_str(), text.size()));

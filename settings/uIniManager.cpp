@@ -62,8 +62,7 @@ void ForceDirectories(const std::wstring& APath)
         level.resize(slash);
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it)
-        if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-            fw::RaiseLastOSError();
+        if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) fw::RaiseLastOSError();
 }
 
 std::u16string UpperCase(std::u16string_view AText)
@@ -108,8 +107,8 @@ void WriteFileBytes(const std::wstring& APath, const std::string& ABytes)
 {
     std::wstring temporary = APath + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
     {
-        fw::TFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        fw::TFileHandle file(
+            CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) RaiseCreateError(APath, GetLastError());
         DWORD written = 0;
         bool ok = WriteFile(file.Get(), ABytes.data(), static_cast<DWORD>(ABytes.size()), &written, nullptr) &&

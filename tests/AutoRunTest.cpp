@@ -39,7 +39,8 @@ void SetValue(DWORD AType, const std::wstring& AText)
 std::pair<DWORD, std::wstring> Value()
 {
     DWORD type = 0, size = 0;
-    if (RegGetValueW(HKEY_CURRENT_USER, KRunKey, KName, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, KRunKey, KName, RRF_RT_ANY | RRF_NOEXPAND, &type, nullptr, &size) !=
+        ERROR_SUCCESS)
         return {0, L""};
     std::wstring data(size / sizeof(wchar_t), L'\0');
     RegGetValueW(HKEY_CURRENT_USER, KRunKey, KName, RRF_RT_ANY | RRF_NOEXPAND, &type, data.data(), &size);
@@ -116,7 +117,8 @@ TEST_F(AutoRunTest, AValueOfAnotherTypeIsAnErrorForTheQueryOnly)
     DWORD number = 1;
     auto setDword = [&] { RegSetValueExW(RunKey().Get(), KName, 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4); };
     setDword();
-    EXPECT_EQ(test::ThrownMessage<ERegistryException>([] { IsAutoRun(KName); }), L"'TarnwickTest' のデータ型が不正です");
+    EXPECT_EQ(test::ThrownMessage<ERegistryException>([] { IsAutoRun(KName); }),
+              L"'TarnwickTest' のデータ型が不正です");
     EXPECT_TRUE(RegisterAutoRun(KName));
     EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
     setDword();

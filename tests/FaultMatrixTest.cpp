@@ -171,14 +171,9 @@ protected:
             Scenario.Write(failing);
         }
         switch (AMoment) {
-        case TMoment::StartUp:
-            break;
-        case TMoment::Poll:
-            Form->timerCheckConnectedTimer(Form->timerCheckConnected.get());
-            break;
-        case TMoment::MenuOpening:
-            Form->popupMainPopup(Form->popupMain.get());
-            break;
+        case TMoment::StartUp: break;
+        case TMoment::Poll: Form->timerCheckConnectedTimer(Form->timerCheckConnected.get()); break;
+        case TMoment::MenuOpening: Form->popupMainPopup(Form->popupMain.get()); break;
         case TMoment::Connect:
         case TMoment::Disconnect:
             // Chosen as the user does, through the menu's command.

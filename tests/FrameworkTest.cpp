@@ -55,9 +55,8 @@ TEST(SyncQueue, AnExceptionIsRaisedAgainInTheWorkerNotOnTheUIThread)
     std::atomic<bool> queued{false};
     TSyncQueue queue([&] { queued = true; });
     std::wstring caught;
-    std::thread worker([&] {
-        caught = test::ThrownMessage<Exception>([&] { queue.Synchronize([] { throw Exception(L"boom"); }); });
-    });
+    std::thread worker(
+        [&] { caught = test::ThrownMessage<Exception>([&] { queue.Synchronize([] { throw Exception(L"boom"); }); }); });
     while (!queued) std::this_thread::yield();
     EXPECT_NO_THROW(queue.CheckSynchronize());
     worker.join();
@@ -181,9 +180,9 @@ TEST(FailureBoxes, OSErrorsKeepTheirCodeAndAnAddressInTheRaisingModule)
         ASSERT_TRUE(error);
         // An address in the raising module, for the last-chance box, as a plain throw has.
         HMODULE module = nullptr;
-        EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                       static_cast<LPCWSTR>(ExceptionAddress(error)), &module));
+        EXPECT_TRUE(
+            GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               static_cast<LPCWSTR>(ExceptionAddress(error)), &module));
         EXPECT_EQ(module, GetModuleHandleW(nullptr));
     }
     try {
@@ -226,9 +225,9 @@ TEST(ApplicationTitle, FileNameCutAtTheFirstDotRestInLowerCase)
 TEST(Styles, ParsesOurFormatAndRejectsDamage)
 {
     std::string good = "TWSTYLE 1\n; c\nName=Glow\n";
-    for (const char* key : {"Window", "WindowText", "MenuBackground", "MenuText", "MenuHighlight",
-                            "MenuHighlightText", "MenuDisabledText", "MenuSeparator", "MenuCheck", "ButtonFace",
-                            "ButtonText", "ButtonHover", "Border"})
+    for (const char* key :
+         {"Window", "WindowText", "MenuBackground", "MenuText", "MenuHighlight", "MenuHighlightText",
+          "MenuDisabledText", "MenuSeparator", "MenuCheck", "ButtonFace", "ButtonText", "ButtonHover", "Border"})
         good += std::string(key) + "=#102030\r\n";
     auto style = ParseStyle(good);
     ASSERT_TRUE(style);
@@ -236,7 +235,7 @@ TEST(Styles, ParsesOurFormatAndRejectsDamage)
     EXPECT_EQ(style->Color(TStyleColor::Border), RGB(0x10, 0x20, 0x30));
 
     const std::pair<std::string, std::string> damage[] = {
-        {"TWSTYLE 1", "TWSTYLE 2"}, {"Name=Glow", "Name="}, {"Border=#102030", "Border=#10203"},
+        {"TWSTYLE 1", "TWSTYLE 2"},           {"Name=Glow", "Name="},     {"Border=#102030", "Border=#10203"},
         {"Border=#102030", "Border=#10203G"}, {"Border=#102030\r\n", ""}, {"; c", "Bogus=#000000"},
     };
     for (auto& [from, to] : damage) {
@@ -431,7 +430,8 @@ TEST_F(TrayIconTest, MouseUpReportsTheButton)
     for (LPARAM m : {WM_LBUTTONUP, WM_MBUTTONUP, WM_LBUTTONDOWN, WM_RBUTTONUP})
         SendMessageW(Icon.Window(), TTrayIcon::KCallbackMessage, 1, m);
     // No popup menu is attached, so the right button only reports.
-    EXPECT_EQ(buttons, (std::vector<TMouseButton>{TMouseButton::mbLeft, TMouseButton::mbMiddle, TMouseButton::mbRight}));
+    EXPECT_EQ(buttons,
+              (std::vector<TMouseButton>{TMouseButton::mbLeft, TMouseButton::mbMiddle, TMouseButton::mbRight}));
 }
 
 // ---- the tray icon against a shell that refuses it ----
@@ -463,7 +463,10 @@ protected:
     }
 
     // Long enough for several more tries, had the retry not ended.
-    static void PumpQuietly() { test::PumpUntil([] { return false; }, 400ms); }
+    static void PumpQuietly()
+    {
+        test::PumpUntil([] { return false; }, 400ms);
+    }
 
     test::TFakeTray Tray;
     TImageList Images;
@@ -589,7 +592,9 @@ TEST(Menus, AccessKeysWorkOnThemedItems)
     menu.Add(std::make_unique<TMenuItem>(L"E&xit"));
     HMENU handle = menu.Handle();
     EXPECT_EQ(GetMenuState(handle, 0, MF_BYPOSITION) & MF_OWNERDRAW, static_cast<UINT>(MF_OWNERDRAW));
-    auto menuChar = [&](wchar_t c) { return SendMessageW(menu.Window(), WM_MENUCHAR, MAKEWPARAM(c, MF_POPUP), reinterpret_cast<LPARAM>(handle)); };
+    auto menuChar = [&](wchar_t c) {
+        return SendMessageW(menu.Window(), WM_MENUCHAR, MAKEWPARAM(c, MF_POPUP), reinterpret_cast<LPARAM>(handle));
+    };
     EXPECT_EQ(menuChar(L'x'), MAKELRESULT(4, MNC_EXECUTE));
     EXPECT_EQ(menuChar(L'X'), MAKELRESULT(4, MNC_EXECUTE));
     EXPECT_EQ(menuChar(L'o'), MAKELRESULT(0, MNC_EXECUTE));

@@ -37,7 +37,8 @@ protected:
         for (TMenuItem* item : Form->VPNItems()) {
             if (item->Caption() != AName) continue;
             item->Click();
-            ASSERT_TRUE(test::PumpUntil([&] { return !Form->menuConnecting->Visible() && !Form->menuDisconnecting->Visible(); }));
+            ASSERT_TRUE(test::PumpUntil(
+                [&] { return !Form->menuConnecting->Visible() && !Form->menuDisconnecting->Visible(); }));
             return;
         }
         FAIL() << "no item for that entry";
@@ -232,8 +233,9 @@ TEST_F(MainFormTest, OneItemPerEntryAheadOfTheStaticItems)
         EXPECT_TRUE(item->Enabled());
         EXPECT_FALSE(item->Checked());
     }
-    EXPECT_EQ(VisibleCaptions(), (std::vector<std::wstring>{L"Office", L"Lab", L"-", L"&Open VPN Setting...", L"-",
-                                                             L"Enable &Notification", L"&Version Info...", L"-", L"E&xit"}));
+    EXPECT_EQ(VisibleCaptions(),
+              (std::vector<std::wstring>{L"Office", L"Lab", L"-", L"&Open VPN Setting...", L"-",
+                                         L"Enable &Notification", L"&Version Info...", L"-", L"E&xit"}));
 }
 
 TEST_F(MainFormTest, EntryNamesShowAsTheyStand)
@@ -342,9 +344,24 @@ TEST_F(MainFormTest, ResultTable)
         int Icon;
         const wchar_t* Hint;
     } cases[] = {
-        {"connect fails", {L"entry\tvpn\tOffice", L"dial\t691\t0\tOffice"}, L"Office: Connected failed", NIIF_WARNING, 0, L"Disconnected"},
-        {"disconnect", {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice", L"conn\t2\tconnected\tLab"}, L"Office: Disconnected", NIIF_INFO, 0, L"Disconnected"},
-        {"disconnect refused", {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice", L"fail\tRasHangUpW\t6"}, L"Office: Disconnected failed", NIIF_WARNING, 1, L"Office"},
+        {"connect fails",
+         {L"entry\tvpn\tOffice", L"dial\t691\t0\tOffice"},
+         L"Office: Connected failed",
+         NIIF_WARNING,
+         0,
+         L"Disconnected"},
+        {"disconnect",
+         {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice", L"conn\t2\tconnected\tLab"},
+         L"Office: Disconnected",
+         NIIF_INFO,
+         0,
+         L"Disconnected"},
+        {"disconnect refused",
+         {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice", L"fail\tRasHangUpW\t6"},
+         L"Office: Disconnected failed",
+         NIIF_WARNING,
+         1,
+         L"Office"},
         {"percent signs", {L"entry\tvpn\t%s 100% %d"}, L"%s 100% %d: Connected", NIIF_INFO, 1, L"%s 100% %d"},
     };
     for (const auto& c : cases) {
@@ -468,12 +485,24 @@ TEST_F(MainFormTest, EveryRequestEndsAndTheMenuComesBack)
         const wchar_t* Balloon; // the request's result, if it has one
     } cases[] = {
         {"the worker cannot be started", {L"entry\tvpn\tOffice"}, TFaultSite::StartThread, "", true, nullptr},
-        {"the status query fails in the click handler", {L"entry\tvpn\tOffice"}, TFaultSite::LibraryCall,
-         "RasEnumConnectionsW", true, nullptr},
-        {"the connect worker's service call fails", {L"entry\tvpn\tOffice"}, TFaultSite::LibraryCall,
-         "RasGetEntryDialParamsW", false, L"Office: Connected failed"},
-        {"the disconnect worker's service call fails", {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"},
-         TFaultSite::LibraryCall, "RasHangUpW", false, L"Office: Disconnected failed"},
+        {"the status query fails in the click handler",
+         {L"entry\tvpn\tOffice"},
+         TFaultSite::LibraryCall,
+         "RasEnumConnectionsW",
+         true,
+         nullptr},
+        {"the connect worker's service call fails",
+         {L"entry\tvpn\tOffice"},
+         TFaultSite::LibraryCall,
+         "RasGetEntryDialParamsW",
+         false,
+         L"Office: Connected failed"},
+        {"the disconnect worker's service call fails",
+         {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"},
+         TFaultSite::LibraryCall,
+         "RasHangUpW",
+         false,
+         L"Office: Disconnected failed"},
         {"the result fails part-way", {L"entry\tvpn\tOffice"}, TFaultSite::LoadIcon, "", false, nullptr},
     };
     for (const auto& c : cases) {

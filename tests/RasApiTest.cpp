@@ -93,8 +93,8 @@ struct TEnumeration {
 };
 
 const TEnumeration KEnumerations[] = {
-    {L"RasEnumEntriesW", sizeof(TRasEntryNameW),
-     [](int, const std::wstring& AName) { return L"entry\tvpn\t" + AName; }, EntryNames},
+    {L"RasEnumEntriesW", sizeof(TRasEntryNameW), [](int, const std::wstring& AName) { return L"entry\tvpn\t" + AName; },
+     EntryNames},
     {L"RasEnumConnectionsW", sizeof(TRasConnW),
      [](int AId, const std::wstring& AName) { return L"conn\t" + std::to_wstring(AId) + L"\tconnected\t" + AName; },
      ConnectionNames},

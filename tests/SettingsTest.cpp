@@ -99,7 +99,8 @@ TEST_F(SettingsTest, UpdateWritesTheNormalFormAndKeepsWhatOthersWrote)
 
 TEST_F(SettingsTest, NonUtf8FilesFailToLoadWithTheEncodingMessage)
 {
-    for (const std::string& bytes : {std::string("\xFF\xFE[\0s\0]\0", 8), std::string("[system]\r\nname=caf\xE9\r\n")}) {
+    for (const std::string& bytes :
+         {std::string("\xFF\xFE[\0s\0]\0", 8), std::string("[system]\r\nname=caf\xE9\r\n")}) {
         WriteBytes(Path, bytes);
         EXPECT_EQ(test::ThrownMessage<uIniManager::EEncodingError>([] { TIniManager manager; }),
                   L"Unicode 文字のマッピングがターゲットのマルチバイト コード ページに存在しません");
@@ -127,7 +128,8 @@ TEST_F(SettingsTest, AFailedWriteLeavesTheOldFileWhole)
     WriteBytes(Path, KFirstRun);
     TIniManager manager;
     // A reader that allows no deletion keeps the file from being replaced.
-    fw::TFileHandle reader(CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    fw::TFileHandle reader(
+        CreateFileW(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(reader);
     manager.SetEnableNotification(false);
     const std::wstring message = test::ThrownMessage<uIniManager::EFCreateError>([&] { manager.Update(); });

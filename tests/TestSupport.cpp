@@ -7,7 +7,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <algorithm>
 
 #include "framework/Handles.h"
 #include "framework/Text.h"
@@ -26,8 +25,9 @@ std::wstring TempRoot()
 
 std::string ReadAll(const std::wstring& APath)
 {
-    fw::TFileHandle file(CreateFileW(APath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    fw::TFileHandle file(CreateFileW(APath.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                     nullptr));
     if (!file) return {};
     std::string data;
     char chunk[4096];
@@ -38,7 +38,8 @@ std::string ReadAll(const std::wstring& APath)
 
 void WriteAll(const std::wstring& APath, const std::string& AData)
 {
-    fw::TFileHandle file(CreateFileW(APath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+    fw::TFileHandle file(
+        CreateFileW(APath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written = 0;
     if (!file || !WriteFile(file.Get(), AData.data(), static_cast<DWORD>(AData.size()), &written, nullptr) ||
         written != AData.size())

@@ -61,8 +61,8 @@ protected:
                 reinterpret_cast<LPARAM>(&box));
             if (!box) return false;
             HDC dc = GetDC(box);
-            auto brush = reinterpret_cast<HBRUSH>(SendMessageW(box, WM_CTLCOLORDLG, reinterpret_cast<WPARAM>(dc),
-                                                               reinterpret_cast<LPARAM>(box)));
+            auto brush = reinterpret_cast<HBRUSH>(
+                SendMessageW(box, WM_CTLCOLORDLG, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(box)));
             ReleaseDC(box, dc);
             LOGBRUSH logBrush{};
             if (brush && GetObjectW(brush, sizeof(logBrush), &logBrush)) read.Background = logBrush.lbColor;

@@ -75,7 +75,8 @@ TEST(VPNInfo, IsConnectedOnlyForAConnectedConnectionOfExactlyThatName)
 TEST(VPNInfo, ConnectHangsUpEverythingThenDialsAndCompletesOnTheUIThread)
 {
     test::TRasScenario scenario;
-    scenario.Write({L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"conn\t1\tconnected\tLab", L"conn\t2\tconnected\tModem"});
+    scenario.Write(
+        {L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"conn\t1\tconnected\tLab", L"conn\t2\tconnected\tModem"});
     TResult result = RunRequest(Entry(L"Office"), true);
     EXPECT_TRUE(result.Success);
     EXPECT_EQ(result.Name, L"Office");

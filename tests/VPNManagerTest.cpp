@@ -95,8 +95,7 @@ TEST(VPNManager, ConnectedNameStopsAtTheFirstConnected)
     test::TRasScenario scenario;
     scenario.Write({L"conn\t1\tconnected\tA", L"conn\t2\tconnected\tB"});
     TVPNManager::GetConnectedName();
-    EXPECT_EQ(scenario.Calls(L"RasGetConnectStatusW"),
-              std::vector<std::wstring>{L"RasGetConnectStatusW\t#1\t0"});
+    EXPECT_EQ(scenario.Calls(L"RasGetConnectStatusW"), std::vector<std::wstring>{L"RasGetConnectStatusW\t#1\t0"});
 }
 
 } // namespace

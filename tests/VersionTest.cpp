@@ -81,8 +81,8 @@ TEST_F(VersionTest, LayoutAndCaptionsAt96Dpi)
         TControl* Control;
         int Left, Top, Width, Height;
     } fixed[] = {
-        {form.imgLogo.get(), 8, 8, 128, 128},  {form.lblVersion.get(), 142, 70, 463, 33},
-        {form.btnClose.get(), 221, 188, 181, 47}, {form.chbxAutoRun.get(), 8, 145, 337, 26},
+        {form.imgLogo.get(), 8, 8, 128, 128},      {form.lblVersion.get(), 142, 70, 463, 33},
+        {form.btnClose.get(), 221, 188, 181, 47},  {form.chbxAutoRun.get(), 8, 145, 337, 26},
         {form.imgBuiltWith.get(), 8, 191, 48, 48},
     };
     for (auto& f : fixed) {
@@ -103,7 +103,8 @@ TEST_F(VersionTest, LayoutAndCaptionsAt96Dpi)
 
 TEST(VersionNudge, RoundsHalfToEven)
 {
-    const std::pair<float, int> cases[] = {{1.0f, 0}, {1.25f, 0}, {1.5f, 1}, {1.75f, 2}, {2.0f, 2}, {2.5f, 3}, {3.0f, 4}};
+    const std::pair<float, int> cases[] = {{1.0f, 0}, {1.25f, 0}, {1.5f, 1}, {1.75f, 2},
+                                           {2.0f, 2}, {2.5f, 3},  {3.0f, 4}};
     for (auto [scale, nudge] : cases) EXPECT_EQ(uVersion::AutoRunLabelNudge(scale), nudge) << scale;
 }
 
@@ -252,7 +253,8 @@ TEST_F(VersionTest, ASecondDialogOnTopOfTheFirstAppliesItsOwnCheckBox)
     std::function<void()> second = [&] {
         ++opened;
         HWND top = VersionWindow();
-        SendMessageW(FindWindowExW(top, nullptr, L"Button", L"Launch automatically when Windows starts"), BM_CLICK, 0, 0);
+        SendMessageW(FindWindowExW(top, nullptr, L"Button", L"Launch automatically when Windows starts"), BM_CLICK, 0,
+                     0);
         PostKey(GetFocus(), VK_RETURN);
     };
     auto modal = WhenModal([&] {

@@ -172,8 +172,7 @@ void TfrmMain::menuEnableNotificationClick(TObject*)
 
 void TfrmMain::popupMainPopup(TObject*)
 {
-    for (TMenuItem* item : FVPNItems)
-        item->SetChecked(FVPNManager->Items(static_cast<int>(item->Tag)).IsConnected());
+    for (TMenuItem* item : FVPNItems) item->SetChecked(FVPNManager->Items(static_cast<int>(item->Tag)).IsConnected());
 }
 
 void TfrmMain::VPNClickHandler(TObject* Sender)
@@ -217,8 +216,7 @@ void TfrmMain::OnDisconnectResult(const TVPNInfo& AInfo, bool ASuccess)
         ShowResult(AInfo.FName, true, L"Disconnected failed", bfWarning);
 }
 
-void TfrmMain::ShowResult(const std::wstring& AName, bool AConnected, const std::wstring& AMessage,
-                          TBalloonFlags AKind)
+void TfrmMain::ShowResult(const std::wstring& AName, bool AConnected, const std::wstring& AMessage, TBalloonFlags AKind)
 {
     try {
         UpdateTrayStatus(AConnected, AName);

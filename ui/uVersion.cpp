@@ -37,8 +37,8 @@ std::unique_ptr<T> Make(TDialogForm& AForm, const wchar_t* AName, int ALeft, int
     return control;
 }
 
-std::unique_ptr<TLabel> MakeLabel(TDialogForm& AForm, const wchar_t* AName, const wchar_t* ACaption, int ALeft, int ATop,
-                                  int AWidth, int AHeight, int AFontHeight)
+std::unique_ptr<TLabel> MakeLabel(TDialogForm& AForm, const wchar_t* AName, const wchar_t* ACaption, int ALeft,
+                                  int ATop, int AWidth, int AHeight, int AFontHeight)
 {
     auto label = Make<TLabel>(AForm, AName, ALeft, ATop, AWidth, AHeight, AFontHeight);
     label->SetCaption(ACaption);
@@ -62,9 +62,8 @@ std::optional<VS_FIXEDFILEINFO> FixedVersionInfo(const wchar_t* APath)
     std::vector<BYTE> data(size);
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!getInfo(APath, 0, size, data.data()) ||
-        !query(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info ||
-        length < sizeof(VS_FIXEDFILEINFO))
+    if (!getInfo(APath, 0, size, data.data()) || !query(data.data(), L"\\", reinterpret_cast<void**>(&info), &length) ||
+        !info || length < sizeof(VS_FIXEDFILEINFO))
         return std::nullopt;
     return *info;
 }
@@ -192,8 +191,8 @@ std::string ExplorerCommandLine(std::wstring_view AWindowsFolder, std::wstring_v
                                    lossyOut);
     if (size <= 0 || lossy) return {};
     std::string command(static_cast<size_t>(size), '\0');
-    if (WideCharToMultiByte(ACodePage, flags, line.data(), static_cast<int>(line.size()), command.data(), size,
-                            nullptr, lossyOut) != size)
+    if (WideCharToMultiByte(ACodePage, flags, line.data(), static_cast<int>(line.size()), command.data(), size, nullptr,
+                            lossyOut) != size)
         return {};
     return command;
 }

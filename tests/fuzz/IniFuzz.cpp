@@ -25,7 +25,10 @@ std::u16string LatinUpper(std::u16string_view AText)
     return out;
 }
 
-TIniDocument Load(std::string_view ABytes) { return TIniDocument::Parse(ABytes, LatinUpper); }
+TIniDocument Load(std::string_view ABytes)
+{
+    return TIniDocument::Parse(ABytes, LatinUpper);
+}
 
 void Check(bool ACondition, const char* AWhat)
 {

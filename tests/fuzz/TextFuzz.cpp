@@ -10,10 +10,10 @@
 //    blank, and never split a pair.
 #include "framework/Text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <string>

@@ -32,11 +32,14 @@ std::u16string AsciiUpper(std::u16string_view AText)
     return out;
 }
 
-TIniDocument Parse(std::string_view ABytes) { return TIniDocument::Parse(ABytes, AsciiUpper); }
+TIniDocument Parse(std::string_view ABytes)
+{
+    return TIniDocument::Parse(ABytes, AsciiUpper);
+}
 
 // nullopt: the read gives whatever default is passed.
-void ExpectRead(const TIniDocument& ADocument, std::optional<bool> AExpected,
-                std::u16string_view ASection = kSection, std::u16string_view AKey = kKey)
+void ExpectRead(const TIniDocument& ADocument, std::optional<bool> AExpected, std::u16string_view ASection = kSection,
+                std::u16string_view AKey = kKey)
 {
     if (AExpected) {
         EXPECT_EQ(ADocument.ReadBool(ASection, AKey, true), *AExpected);
@@ -86,8 +89,8 @@ TEST(IniDocument, ReadWriteRoundTrips)
          "[system]\r\nenable_notification=1\r\n\r\n"},
         {"key only in a duplicate section", "[system]\r\nother=1\r\n[System]\r\nenable_notification=0\r\n",
          std::nullopt, true, "[system]\r\nother=1\r\nenable_notification=1\r\n\r\n"},
-        {"first of duplicate keys", "[system]\r\nenable_notification=0\r\nENABLE_NOTIFICATION = 5\r\n", false,
-         true, "[system]\r\nenable_notification=1\r\nENABLE_NOTIFICATION=5\r\n\r\n"},
+        {"first of duplicate keys", "[system]\r\nenable_notification=0\r\nENABLE_NOTIFICATION = 5\r\n", false, true,
+         "[system]\r\nenable_notification=1\r\nENABLE_NOTIFICATION=5\r\n\r\n"},
         {"no BOM, LF line ends", "[system]\nenable_notification=0\n", false, true,
          "[system]\r\nenable_notification=1\r\n\r\n"},
         {"BOM kept single", kBom + "[system]\r\nenable_notification=1\r\n", true, false,
@@ -96,13 +99,12 @@ TEST(IniDocument, ReadWriteRoundTrips)
          "[system]\r\nother=1\r\nenable_notification=0\r\n\r\n"},
         {"LF CR is two line ends", "[system]\n\renable_notification=0\n\r", false, true,
          "[system]\r\nenable_notification=1\r\n\r\n"},
-        {"header with a comment is no header", "[system] ; main\r\nenable_notification=0\r\n", std::nullopt,
+        {"header with a comment is no header", "[system] ; main\r\nenable_notification=0\r\n", std::nullopt, false,
+         "[system]\r\nenable_notification=0\r\n\r\n"},
+        {"header with a comment inside a section", "[a]\r\n[system] ;x\r\nenable_notification=0\r\n", std::nullopt,
+         true, "[a]\r\n[system] ;x\r\nenable_notification=0\r\n\r\n[system]\r\nenable_notification=1\r\n\r\n"},
+        {"commented-out entry", "[system]\r\n;enable_notification=0\r\n  ; enable_notification=0\r\n", std::nullopt,
          false, "[system]\r\nenable_notification=0\r\n\r\n"},
-        {"header with a comment inside a section", "[a]\r\n[system] ;x\r\nenable_notification=0\r\n",
-         std::nullopt, true,
-         "[a]\r\n[system] ;x\r\nenable_notification=0\r\n\r\n[system]\r\nenable_notification=1\r\n\r\n"},
-        {"commented-out entry", "[system]\r\n;enable_notification=0\r\n  ; enable_notification=0\r\n",
-         std::nullopt, false, "[system]\r\nenable_notification=0\r\n\r\n"},
         {"valueless line named by the key", "[system]\r\nEnable_Notification\r\nenable_notification=0\r\n",
          std::nullopt, false, "[system]\r\nEnable_Notification=0\r\nenable_notification=0\r\n\r\n"},
         {"missing section appended at the end", "[other]\r\na=1\r\n", std::nullopt, false,
@@ -137,14 +139,37 @@ TEST(IniDocument, ValueConversion)
         std::string Value;
         std::optional<bool> Read;
     } cases[] = {
-        {"0", false},          {"00", false},         {"-0", false},        {"+0", false},
-        {"0x0", false},        {"0X00", false},       {"$0", false},        {"x0", false},
-        {"1", true},           {"2", true},           {"-1", true},         {"0x10", true},
-        {"X1", true},          {"$FFFFFFFF", true},   {"-2147483648", true}, {"2147483647", true},
-        {"", std::nullopt},    {"false", std::nullopt}, {"true", std::nullopt}, {"no", std::nullopt},
-        {"yes", std::nullopt}, {"0 ; c", std::nullopt}, {"0x", std::nullopt}, {"0.0", std::nullopt},
-        {"1e3", std::nullopt}, {"2147483648", std::nullopt}, {"$100000000", std::nullopt},
-        {"0x0x1", std::nullopt}, {"\xC2\xA0" "0", std::nullopt},
+        {"0", false},
+        {"00", false},
+        {"-0", false},
+        {"+0", false},
+        {"0x0", false},
+        {"0X00", false},
+        {"$0", false},
+        {"x0", false},
+        {"1", true},
+        {"2", true},
+        {"-1", true},
+        {"0x10", true},
+        {"X1", true},
+        {"$FFFFFFFF", true},
+        {"-2147483648", true},
+        {"2147483647", true},
+        {"", std::nullopt},
+        {"false", std::nullopt},
+        {"true", std::nullopt},
+        {"no", std::nullopt},
+        {"yes", std::nullopt},
+        {"0 ; c", std::nullopt},
+        {"0x", std::nullopt},
+        {"0.0", std::nullopt},
+        {"1e3", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"$100000000", std::nullopt},
+        {"0x0x1", std::nullopt},
+        {"\xC2\xA0"
+         "0",
+         std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("value \"" + c.Value + "\"");
@@ -251,9 +276,8 @@ TEST(IniDocument, InvalidUtf8IsRejected)
 TEST(IniDocument, Utf8BoundariesSurviveASave)
 {
     const char* sequences[] = {
-        "\x01",          "\x7F",          "\xC2\x80",         "\xDF\xBF",         "\xE0\xA0\x80",
-        "\xED\x9F\xBF",  "\xEE\x80\x80",  "\xEF\xBF\xBF",     "\xEF\xBB\xBF",     "\xF0\x90\x80\x80",
-        "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
+        "\x01",         "\x7F",         "\xC2\x80",     "\xDF\xBF",         "\xE0\xA0\x80",     "\xED\x9F\xBF",
+        "\xEE\x80\x80", "\xEF\xBF\xBF", "\xEF\xBB\xBF", "\xF0\x90\x80\x80", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
     };
     for (const char* sequence : sequences) {
         SCOPED_TRACE(testing::PrintToString(std::string(sequence)));
@@ -291,8 +315,7 @@ TEST(IniDocument, WrittenNamesReadBackAfterASave)
         std::u16string_view Section;
         std::u16string_view Key;
     } cases[] = {
-        {u"", u""},         {u"a]", u"[k"},          {u"x]y", u"a b"},
-        {u"[s", u"k]"},     {u"\U0001F600", u"\U0001F600"}, {u"s;", u"#k"},
+        {u"", u""}, {u"a]", u"[k"}, {u"x]y", u"a b"}, {u"[s", u"k]"}, {u"\U0001F600", u"\U0001F600"}, {u"s;", u"#k"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
@@ -313,9 +336,8 @@ TEST(IniDocument, NamesThatCannotReadBackAreRefused)
         std::u16string_view Section;
         std::u16string_view Key;
     } cases[] = {
-        {u"a\r\nb", u"k"}, {u"a\rb", u"k"},  {u" s", u"k"},   {u"s\t", u"k"},
-        {u"\xD800", u"k"}, {u"s", u"k=v"},   {u"s", u";k"},   {u"s", u" k"},
-        {u"s", u"k "},     {u"s", u"a\nb"},  {u"s", u"\xDC00"}, {u"s", u"a\xD83D"},
+        {u"a\r\nb", u"k"}, {u"a\rb", u"k"}, {u" s", u"k"}, {u"s\t", u"k"},  {u"\xD800", u"k"}, {u"s", u"k=v"},
+        {u"s", u";k"},     {u"s", u" k"},   {u"s", u"k "}, {u"s", u"a\nb"}, {u"s", u"\xDC00"}, {u"s", u"a\xD83D"},
     };
     const std::string file = "[s]\r\nk=0\r\n";
     for (const auto& c : cases) {

@@ -45,7 +45,9 @@ private:
 
 struct ERequestFailed : std::runtime_error {
     ERequestFailed(int AWorker, int ASequence)
-        : std::runtime_error(std::to_string(AWorker) + ":" + std::to_string(ASequence)) {}
+        : std::runtime_error(std::to_string(AWorker) + ":" + std::to_string(ASequence))
+    {
+    }
 };
 
 TEST(SyncQueue, WorkersHandOverConcurrently)
@@ -84,8 +86,7 @@ TEST(SyncQueue, WorkersHandOverConcurrently)
                     });
                     if (s % kThrowEvery == 0) ++failures[w];
                 } catch (const ERequestFailed& e) {
-                    if (s % kThrowEvery != 0 || e.what() != std::to_string(w) + ":" + std::to_string(s))
-                        ++failures[w];
+                    if (s % kThrowEvery != 0 || e.what() != std::to_string(w) + ":" + std::to_string(s)) ++failures[w];
                     ++caught[w];
                     kept[w].push_back(std::current_exception());
                 }

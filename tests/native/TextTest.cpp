@@ -16,8 +16,8 @@ constexpr size_t kNone = std::string_view::npos;
 struct TDecodeCase {
     const char* Title;
     std::string Bytes;
-    size_t InvalidAt;      // kNone: well-formed
-    std::u16string Text;   // the lenient result; also the strict one when well-formed
+    size_t InvalidAt;    // kNone: well-formed
+    std::u16string Text; // the lenient result; also the strict one when well-formed
 };
 
 TEST(Text, StrictRejectsExactlyWhatLenientReplaces)
@@ -85,8 +85,8 @@ TEST(Text, EveryScalarValueRoundTrips)
 TEST(Text, SurrogatePairsStayWhole)
 {
     const std::pair<std::u16string, bool> wellFormed[] = {
-        {u"", true}, {u"a\U0001F600b", true}, {u"\xD83D", false}, {u"\xDE00", false},
-        {u"\xDE00\xD83D", false}, {u"\xD83D\xD83D\xDE00", false},
+        {u"", true},        {u"a\U0001F600b", true},  {u"\xD83D", false},
+        {u"\xDE00", false}, {u"\xDE00\xD83D", false}, {u"\xD83D\xD83D\xDE00", false},
     };
     for (const auto& [text, expected] : wellFormed) EXPECT_EQ(IsWellFormedUtf16(text), expected);
 

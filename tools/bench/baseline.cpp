@@ -19,8 +19,7 @@ LRESULT CALLBACK WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
         // The window outlives the loop and goes at the end of wWinMain.
         PostQuitMessage(0);
         return 0;
-    default:
-        return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
+    default: return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
     }
 }
 

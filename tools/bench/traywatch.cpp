@@ -31,8 +31,8 @@
 #include <string>
 
 #include "framework/Handles.h"
-#include "tools/common/WineNotify.h"
 #include "tools/common/Protocol.h"
+#include "tools/common/WineNotify.h"
 
 namespace {
 
@@ -251,8 +251,8 @@ int HoldDesktop(const std::wstring& ABase)
 {
     const int64_t deadline = Now() + Ticks(3600 * 1000);
     // Any hidden top-level window makes this process a user of the desktop.
-    fw::TWindowHandle window(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                             GetModuleHandleW(nullptr), nullptr));
+    fw::TWindowHandle window(
+        CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
     if (!window) {
         Print("traywatch error=create-window gle=%lu\n", GetLastError());
         return 1;
@@ -369,12 +369,12 @@ int wmain(int AArgc, wchar_t** AArgv)
     // A short record means this Wine speaks another tray protocol than the one measured here.
     const char* status = !released ? (exitedWhileHeld ? "error=exited-while-held" : "error=handshake-timeout")
                          : traffic.FirstAddSize < KMinRecordSize ? "error=short-record"
-                                                              : "ok";
+                                                                 : "ok";
     Print("traywatch %s pid=%lu tray_ms=%.3f idle_ms=%.3f settled_ms=%.3f record=%lu adds=%d modifies=%d "
           "deletes=%d foreign=%d ws=%llu peak_ws=%llu private=%llu pagefile=%llu exit=%s code=%lu\n",
-          status, pi.dwProcessId, Millis(traffic.FirstAdd - start),
-          Millis(idle - start), Millis(settled - start), traffic.FirstAddSize, adds, modifies, traffic.Deletes,
-          traffic.Foreign, static_cast<unsigned long long>(memory.WorkingSetSize),
+          status, pi.dwProcessId, Millis(traffic.FirstAdd - start), Millis(idle - start), Millis(settled - start),
+          traffic.FirstAddSize, adds, modifies, traffic.Deletes, traffic.Foreign,
+          static_cast<unsigned long long>(memory.WorkingSetSize),
           static_cast<unsigned long long>(memory.PeakWorkingSetSize),
           static_cast<unsigned long long>(memory.PrivateUsage), static_cast<unsigned long long>(memory.PagefileUsage),
           how, ExitCode(process.Get()));

@@ -52,7 +52,10 @@ inline void WriteLine(DWORD AStdHandle, std::wstring_view ALine)
     WriteFile(GetStdHandle(AStdHandle), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-inline void Print(std::wstring_view ALine) { WriteLine(STD_OUTPUT_HANDLE, ALine); }
+inline void Print(std::wstring_view ALine)
+{
+    WriteLine(STD_OUTPUT_HANDLE, ALine);
+}
 
 // A command's arguments, and the tool they were given to for its messages.
 class TArgs {

@@ -52,7 +52,8 @@ public:
     // Sends one request (lParam ARequest) to ATarget and waits for the answer.
     TInspectAnswer Ask(HWND ATarget, LPARAM ARequest, UINT ATimeoutMs)
     {
-        THookHandle hook(SetWindowsHookExW(WH_CALLWNDPROC, FProc, FHook.Get(), GetWindowThreadProcessId(ATarget, nullptr)));
+        THookHandle hook(
+            SetWindowsHookExW(WH_CALLWNDPROC, FProc, FHook.Get(), GetWindowThreadProcessId(ATarget, nullptr)));
         if (!hook) return {TInspectFault::SetHook, GetLastError(), {}};
         FAnswered = false;
         DWORD_PTR result = 0;

@@ -7,10 +7,19 @@
 
 namespace tools {
 
-inline void Unhook(HHOOK AValue) noexcept { UnhookWindowsHookEx(AValue); }
-inline void FreeLocalMemory(HLOCAL AValue) noexcept { LocalFree(AValue); }
+inline void Unhook(HHOOK AValue) noexcept
+{
+    UnhookWindowsHookEx(AValue);
+}
+inline void FreeLocalMemory(HLOCAL AValue) noexcept
+{
+    LocalFree(AValue);
+}
 // Ending an update without committing it leaves the file as it was.
-inline void DiscardResourceUpdate(HANDLE AValue) noexcept { EndUpdateResourceW(AValue, TRUE); }
+inline void DiscardResourceUpdate(HANDLE AValue) noexcept
+{
+    EndUpdateResourceW(AValue, TRUE);
+}
 
 using THookHandle = fw::TUniqueHandle<HHOOK, fw::TNullTraits<HHOOK, Unhook>>;
 // A buffer the system allocated for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER).

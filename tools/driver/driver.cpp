@@ -159,8 +159,9 @@ void CmdList(const TArgs& A)
         GetWindowThreadProcessId(wnd, &pid);
         RECT r{};
         GetWindowRect(wnd, &r);
-        Print(HandleText(wnd) + L"\tpid " + std::to_wstring(pid) + (IsWindowVisible(wnd) ? L"\tvisible\t" : L"\thidden\t") +
-              RectText(r) + L"\t" + ClassOf(wnd) + L"\t" + OneLine(WindowText(wnd)));
+        Print(HandleText(wnd) + L"\tpid " + std::to_wstring(pid) +
+              (IsWindowVisible(wnd) ? L"\tvisible\t" : L"\thidden\t") + RectText(r) + L"\t" + ClassOf(wnd) + L"\t" +
+              OneLine(WindowText(wnd)));
     }
 }
 
@@ -300,7 +301,8 @@ void CmdClick(const TArgs& A)
     });
     if (!button) Fail(L"click: no visible window of class \"" + dialogClass + L"\" with a button \"" + A[0] + L"\"");
     // Posted, not sent: the click may open another modal loop that would hold a send.
-    if (!PostMessageW(*button, BM_CLICK, 0, 0)) Fail(L"click: PostMessage failed, error " + std::to_wstring(GetLastError()));
+    if (!PostMessageW(*button, BM_CLICK, 0, 0))
+        Fail(L"click: PostMessage failed, error " + std::to_wstring(GetLastError()));
 }
 
 // ---- reading inside the program: the hook DLL ----
@@ -408,8 +410,8 @@ void CmdSysMsg(const TArgs& A)
 {
     A.Need(1, 1);
     TLocalMemory buffer;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_MAX_WIDTH_MASK,
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
                              nullptr, static_cast<DWORD>(wcstoul(A[0].c_str(), nullptr, 0)), 0,
                              reinterpret_cast<wchar_t*>(buffer.Put()), 0, nullptr);
     std::wstring text(buffer ? static_cast<const wchar_t*>(buffer.Get()) : L"", n);
@@ -418,26 +420,45 @@ void CmdSysMsg(const TArgs& A)
 }
 
 constexpr TCommand KCommands[] = {
-    {L"wait-window", L"<class> <timeout_ms>", L"a top-level window of the class, shown or not; prints its HWND", CmdWaitWindow},
+    {L"wait-window", L"<class> <timeout_ms>", L"a top-level window of the class, shown or not; prints its HWND",
+     CmdWaitWindow},
     {L"wait-no-window", L"<class> <timeout_ms>", L"no top-level window of the class is left", CmdWaitNoWindow},
     {L"count", L"<class> [visible]", L"prints how many top-level windows of the class there are", CmdCount},
     {L"list", L"", L"prints every top-level window: HWND, pid, shown or hidden, rectangle, class, title", CmdList},
-    {L"children", L"<class>", L"prints the controls of a visible window of the class: HWND, id, shown or hidden, class, text, control name (Button:push, Button:checkbox), check state (checked, unchecked or -)", CmdChildren},
+    {L"children", L"<class>",
+     L"prints the controls of a visible window of the class: HWND, id, shown or hidden, class, text, control name (Button:push, Button:checkbox), check state (checked, unchecked or -)",
+     CmdChildren},
     {L"foreground", L"", L"prints the foreground window: HWND, pid, class, title", CmdForeground},
-    {L"tray", L"<left|right|middle> [timeout_ms]", L"posts that button's release to the tray icon's window (waits 10 s by default)", CmdTray},
+    {L"tray", L"<left|right|middle> [timeout_ms]",
+     L"posts that button's release to the tray icon's window (waits 10 s by default)", CmdTray},
     {L"wait-menu", L"<timeout_ms>", L"a visible popup menu; prints its rectangle: left top right bottom", CmdWaitMenu},
     {L"wait-no-menu", L"<timeout_ms>", L"no visible popup menu is left", CmdWaitNoMenu},
-    {L"menu-key", L"<key> [timeout_ms]", L"types into the open menu a character or Escape Return Up Down Left Right Home End (waits 10 s by default)", CmdMenuKey},
-    {L"boxes", L"<timeout_ms> [class]", L"a visible dialog (or window of the class): prints its title, its message text (id 0xFFFF), then its other controls' texts", CmdBoxes},
+    {L"menu-key", L"<key> [timeout_ms]",
+     L"types into the open menu a character or Escape Return Up Down Left Right Home End (waits 10 s by default)",
+     CmdMenuKey},
+    {L"boxes", L"<timeout_ms> [class]",
+     L"a visible dialog (or window of the class): prints its title, its message text (id 0xFFFF), then its other controls' texts",
+     CmdBoxes},
     {L"wait-no-box", L"<timeout_ms> [class]", L"no visible dialog (or window of the class) is left", CmdWaitNoBox},
-    {L"click", L"<button text> <timeout_ms> [class]", L"presses a button or check box of a visible dialog (or window of the class) by its text, access marks ignored", CmdClick},
-    {L"menu-items", L"<timeout_ms>", L"the open popup menu's items, read inside its process by twmenuhook.dll: position, type, state, MIIM_STRING text, GetMenuStringW text (tab-separated)", CmdMenuItems},
-    {L"balloon", L"<timeout_ms> [text]", L"a visible balloon tooltip (with that text): prints its icon (1 info, 2 warning, 3 error), title and text, read by twmenuhook.dll", CmdBalloon},
-    {L"watch-balloons", L"<timeout_ms>", L"loads twmenuhook.dll into the shell's tray thread to record balloon titles and icons from now on", CmdWatchBalloons},
+    {L"click", L"<button text> <timeout_ms> [class]",
+     L"presses a button or check box of a visible dialog (or window of the class) by its text, access marks ignored",
+     CmdClick},
+    {L"menu-items", L"<timeout_ms>",
+     L"the open popup menu's items, read inside its process by twmenuhook.dll: position, type, state, MIIM_STRING text, GetMenuStringW text (tab-separated)",
+     CmdMenuItems},
+    {L"balloon", L"<timeout_ms> [text]",
+     L"a visible balloon tooltip (with that text): prints its icon (1 info, 2 warning, 3 error), title and text, read by twmenuhook.dll",
+     CmdBalloon},
+    {L"watch-balloons", L"<timeout_ms>",
+     L"loads twmenuhook.dll into the shell's tray thread to record balloon titles and icons from now on",
+     CmdWatchBalloons},
     {L"no-balloon", L"<ms>", L"fails as soon as a balloon tooltip shows within the time", CmdNoBalloon},
-    {L"hold", L"<path> <max_ms>", L"keeps the file open for writing (others may read and write) until \"release\" or the time is up; prints \"held\" once open", CmdHold},
+    {L"hold", L"<path> <max_ms>",
+     L"keeps the file open for writing (others may read and write) until \"release\" or the time is up; prints \"held\" once open",
+     CmdHold},
     {L"release", L"", L"ends a running \"hold\"", CmdRelease},
-    {L"sysmsg", L"<code>", L"prints the system's message text for an error code, trailing blanks and line breaks cut", CmdSysMsg},
+    {L"sysmsg", L"<code>", L"prints the system's message text for an error code, trailing blanks and line breaks cut",
+     CmdSysMsg},
     {L"help", L"", L"this list", nullptr},
 };
 

@@ -95,7 +95,9 @@ std::wstring DescribeMenu(HWND AMenuWindow)
     auto menu = reinterpret_cast<HMENU>(SendMessageW(AMenuWindow, MN_GETHMENU, 0, 0));
     if (!menu) return KInspectError + std::wstring(L"MN_GETHMENU gave no menu\n");
     int count = GetMenuItemCount(menu);
-    if (count < 0) return KInspectError + std::wstring(L"GetMenuItemCount failed, error ") + std::to_wstring(GetLastError()) + L"\n";
+    if (count < 0)
+        return KInspectError + std::wstring(L"GetMenuItemCount failed, error ") + std::to_wstring(GetLastError()) +
+               L"\n";
     std::wstring out;
     for (int i = 0; i < count; ++i) {
         auto position = static_cast<UINT>(i);
@@ -103,12 +105,14 @@ std::wstring DescribeMenu(HWND AMenuWindow)
         info.cbSize = sizeof(info);
         info.fMask = MIIM_FTYPE | MIIM_STATE;
         if (!GetMenuItemInfoW(menu, position, TRUE, &info)) {
-            out += KInspectError + std::wstring(L"GetMenuItemInfoW failed, error ") + std::to_wstring(GetLastError()) + L"\n";
+            out += KInspectError + std::wstring(L"GetMenuItemInfoW failed, error ") + std::to_wstring(GetLastError()) +
+                   L"\n";
             continue;
         }
         bool separator = (info.fType & MFT_SEPARATOR) != 0;
         out += std::to_wstring(i) + L'\t';
-        out += Flags({{separator, L"separator"}, {!separator, L"string"}, {(info.fType & MFT_OWNERDRAW) != 0, L"ownerdraw"}});
+        out += Flags(
+            {{separator, L"separator"}, {!separator, L"string"}, {(info.fType & MFT_OWNERDRAW) != 0, L"ownerdraw"}});
         out += L'\t';
         out += Flags({{(info.fState & MFS_CHECKED) != 0, L"checked"},
                       {(info.fState & MFS_DISABLED) != 0, L"disabled"},
@@ -157,7 +161,9 @@ std::wstring ArmRecorder()
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(&RecordHook), &self);
     GRecorder = SetWindowsHookExW(WH_CALLWNDPROC, RecordHook, self, GetCurrentThreadId());
-    if (!GRecorder) return KInspectError + std::wstring(L"SetWindowsHookExW failed, error ") + std::to_wstring(GetLastError()) + L"\n";
+    if (!GRecorder)
+        return KInspectError + std::wstring(L"SetWindowsHookExW failed, error ") + std::to_wstring(GetLastError()) +
+               L"\n";
     return L"armed\n";
 }
 
@@ -329,7 +335,8 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK TwInspectHook(int ACode, WPARA
             else if (cls == KShellTrayClass)
                 text = ArmRecorder();
             else if (cls == KTrayIconClass)
-                text = call->lParam ? DeliverDpiChange(call->hwnd, static_cast<UINT>(call->lParam)) : DescribeResources();
+                text = call->lParam ? DeliverDpiChange(call->hwnd, static_cast<UINT>(call->lParam))
+                                    : DescribeResources();
             else
                 text = KInspectError + std::wstring(L"nothing to read in a window of class ") + Field(cls) + L"\n";
             Answer(reinterpret_cast<HWND>(call->wParam), call->hwnd, text);

@@ -183,8 +183,8 @@ std::string Unescape(const std::wstring& AText)
         text += c;
     }
     if (text.empty()) return {};
-    int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     return bytes;
@@ -309,8 +309,14 @@ void CmdMessage(const TArgs& A, bool ASend)
     Print(std::to_wstring(static_cast<long long>(static_cast<LRESULT>(result))));
 }
 
-void CmdSend(const TArgs& A) { CmdMessage(A, true); }
-void CmdPost(const TArgs& A) { CmdMessage(A, false); }
+void CmdSend(const TArgs& A)
+{
+    CmdMessage(A, true);
+}
+void CmdPost(const TArgs& A)
+{
+    CmdMessage(A, false);
+}
 
 // Where the window answers WM_NCHITTEST with ACode (HTCLOSE is 20): the
 // centre of those points in the window's top-right 64x64 corner, on the

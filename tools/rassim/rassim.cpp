@@ -91,17 +91,17 @@ namespace {
 
 // Record layouts, 4-byte packing, byte offsets. Declared here on purpose rather than taken
 // from a system header, so a layout mistake in the program fails against them.
-constexpr std::size_t kNameUnits = 257;  // entry names: 256 units + NUL
+constexpr std::size_t kNameUnits = 257; // entry names: 256 units + NUL
 
 namespace entryname {
 constexpr DWORD kSize = 520;
 constexpr std::size_t kName = 4;
-}  // namespace entryname
+} // namespace entryname
 
 namespace rasentry {
 constexpr DWORD kSize = 4048;
 constexpr std::size_t kType = 3496;
-}  // namespace rasentry
+} // namespace rasentry
 
 namespace dialparams {
 constexpr DWORD kSize = 2108;
@@ -117,19 +117,19 @@ static_assert(kPhone == kEntryName + 2 * kNameUnits && kCallback == kPhone + 2 *
               kUser == kCallback + 2 * kCallbackUnits && kPassword == kUser + 2 * kUserUnits &&
               kDomain == kPassword + 2 * kPasswordUnits && kSubEntry >= kDomain + 2 * kDomainUnits &&
               kCallbackId + 8 == kSize);
-}  // namespace dialparams
+} // namespace dialparams
 
 namespace rasconn {
 constexpr DWORD kSize = 1388;
 constexpr std::size_t kHandle = 4;
 constexpr std::size_t kName = 12;
-}  // namespace rasconn
+} // namespace rasconn
 
 namespace connstatus {
 constexpr DWORD kSize = 304;
 constexpr std::size_t kState = 4;
 constexpr std::size_t kError = 8;
-}  // namespace connstatus
+} // namespace connstatus
 
 constexpr DWORD kTypePhone = 1, kTypeVpn = 2, kTypeDirect = 3, kTypeBroadband = 4;
 constexpr DWORD kStateConnecting = 2, kStateConnected = 0x2000;
@@ -143,8 +143,8 @@ constexpr DWORD kNoSuchEntry = 623;
 constexpr DWORD kInvalidSize = 632;
 
 constexpr std::uintptr_t kHandleBase = 0x10000;
-constexpr DWORD kMaxDelayMs = 600000;  // a typo in a scenario must not hang a test run for days
-constexpr DWORD kHoldPollMs = 50;      // how often a held dial reads the scenario again
+constexpr DWORD kMaxDelayMs = 600000; // a typo in a scenario must not hang a test run for days
+constexpr DWORD kHoldPollMs = 50;     // how often a held dial reads the scenario again
 
 // ---- lock ----
 
@@ -152,7 +152,8 @@ constexpr DWORD kHoldPollMs = 50;      // how often a held dial reads the scenar
 // counts as acquired: the files are only ever replaced whole, so there is nothing to repair.
 class Lock {
 public:
-    Lock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\RasSimLock")) {
+    Lock() : mutex_(CreateMutexW(nullptr, FALSE, L"Local\\RasSimLock"))
+    {
         if (mutex_) {
             const DWORD w = WaitForSingleObject(mutex_.Get(), INFINITE);
             held_ = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;
@@ -160,7 +161,8 @@ public:
     }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
-    ~Lock() {
+    ~Lock()
+    {
         if (held_) ReleaseMutex(mutex_.Get());
     }
 
@@ -171,7 +173,8 @@ private:
 
 // ---- text ----
 
-std::wstring widen(std::string_view s) {
+std::wstring widen(std::string_view s)
+{
     if (s.empty()) return {};
     const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
@@ -179,26 +182,29 @@ std::wstring widen(std::string_view s) {
     return out;
 }
 
-std::string narrow(std::wstring_view s) {
+std::string narrow(std::wstring_view s)
+{
     if (s.empty()) return {};
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
     return out;
 }
 
-std::wstring_view trimmed(std::wstring_view s) {
+std::wstring_view trimmed(std::wstring_view s)
+{
     while (!s.empty() && s.front() <= L' ') s.remove_prefix(1);
     while (!s.empty() && s.back() <= L' ') s.remove_suffix(1);
     return s;
 }
 
-bool sameName(std::wstring_view a, std::wstring_view b) {
+bool sameName(std::wstring_view a, std::wstring_view b)
+{
     return trimmed(a) == trimmed(b);
 }
 
-std::optional<DWORD> parseDword(std::string_view s) {
+std::optional<DWORD> parseDword(std::string_view s)
+{
     if (s.empty() || s.size() > 10) return std::nullopt;
     std::uint64_t v = 0;
     for (char c : s) {
@@ -209,7 +215,8 @@ std::optional<DWORD> parseDword(std::string_view s) {
     return static_cast<DWORD>(v);
 }
 
-std::wstring loggable(std::wstring_view name) {
+std::wstring loggable(std::wstring_view name)
+{
     std::wstring out;
     for (wchar_t c : name) {
         if (c < 0x20 || c == 0x7f) {
@@ -226,26 +233,31 @@ std::wstring loggable(std::wstring_view name) {
 
 // ---- caller records (accessed bytewise: callers' buffers need not be aligned) ----
 
-BYTE* at(void* rec, std::size_t off) {
+BYTE* at(void* rec, std::size_t off)
+{
     return static_cast<BYTE*>(rec) + off;
 }
 
-DWORD getDword(const void* rec, std::size_t off) {
+DWORD getDword(const void* rec, std::size_t off)
+{
     DWORD v;
     std::memcpy(&v, static_cast<const BYTE*>(rec) + off, sizeof v);
     return v;
 }
 
-void putDword(void* rec, std::size_t off, DWORD v) {
+void putDword(void* rec, std::size_t off, DWORD v)
+{
     std::memcpy(at(rec, off), &v, sizeof v);
 }
 
-void putHandle(void* rec, std::size_t off, HANDLE h) {
+void putHandle(void* rec, std::size_t off, HANDLE h)
+{
     std::memcpy(at(rec, off), &h, sizeof h);
 }
 
 // Stops at the array's end even if the caller left no NUL in it.
-std::wstring getName(const void* rec, std::size_t off, std::size_t units) {
+std::wstring getName(const void* rec, std::size_t off, std::size_t units)
+{
     std::wstring out;
     for (std::size_t i = 0; i < units; ++i) {
         wchar_t c;
@@ -256,7 +268,8 @@ std::wstring getName(const void* rec, std::size_t off, std::size_t units) {
     return out;
 }
 
-void putName(void* rec, std::size_t off, std::size_t units, std::wstring_view s) {
+void putName(void* rec, std::size_t off, std::size_t units, std::wstring_view s)
+{
     const std::size_t n = std::min(s.size(), units - 1);
     std::memset(at(rec, off), 0, 2 * units);
     std::memcpy(at(rec, off), s.data(), 2 * n);
@@ -264,7 +277,8 @@ void putName(void* rec, std::size_t off, std::size_t units, std::wstring_view s)
 
 // ---- files ----
 
-std::wstring pathFromEnv(const wchar_t* var) {
+std::wstring pathFromEnv(const wchar_t* var)
+{
     const DWORD need = GetEnvironmentVariableW(var, nullptr, 0);
     if (need == 0) return {};
     std::wstring s(need, L'\0');
@@ -280,10 +294,11 @@ std::wstring pathFromEnv(const wchar_t* var) {
 
 // Missing file reads as empty; any other failure is returned so that a rewrite can never
 // replace a file it could not read.
-DWORD readFile(const std::wstring& path, std::string& out) {
+DWORD readFile(const std::wstring& path, std::string& out)
+{
     out.clear();
     fw::TFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) {
         const DWORD e = GetLastError();
         return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? kOk : e;
@@ -297,12 +312,13 @@ DWORD readFile(const std::wstring& path, std::string& out) {
     }
 }
 
-DWORD replaceFile(const std::wstring& path, std::string_view bytes) {
+DWORD replaceFile(const std::wstring& path, std::string_view bytes)
+{
     const std::wstring temp = path + L".rassim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                               std::to_wstring(GetCurrentThreadId());
     {
-        fw::TFileHandle f(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
+        fw::TFileHandle f(
+            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!f) return GetLastError();
         DWORD written = 0;
         const BOOL ok = WriteFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -321,22 +337,24 @@ DWORD replaceFile(const std::wstring& path, std::string_view bytes) {
     return kOk;
 }
 
-void appendLog(std::wstring_view line) {
+void appendLog(std::wstring_view line)
+{
     const std::wstring path = pathFromEnv(L"RASSIM_LOG");
     if (path.empty()) return;
     std::string bytes = narrow(line);
     bytes += '\n';
     Lock lock;
     fw::TFileHandle f(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr));
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return;
     SetFilePointer(f.Get(), 0, nullptr, FILE_END);
     DWORD written = 0;
     WriteFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-DWORD logged(std::wstring_view function, std::initializer_list<std::wstring_view> detail, DWORD result) {
+DWORD logged(std::wstring_view function, std::initializer_list<std::wstring_view> detail, DWORD result)
+{
     std::wstring line(function);
     for (std::wstring_view d : detail) {
         line += L'\t';
@@ -378,7 +396,7 @@ struct FailRule {
 struct ClaimRule {
     std::string function;
     DWORD count;
-    std::optional<DWORD> size;  // none: count x record size, as far as a DWORD reaches
+    std::optional<DWORD> size; // none: count x record size, as far as a DWORD reaches
 };
 struct GrowRule {
     std::string function;
@@ -388,7 +406,7 @@ struct GrowRule {
 struct Scenario {
     std::wstring path;
     bool bom = false;
-    std::vector<std::string> lines;  // raw, each with its own terminator (the last may have none)
+    std::vector<std::string> lines; // raw, each with its own terminator (the last may have none)
 
     std::vector<Entry> entries;
     std::vector<Conn> conns;
@@ -398,43 +416,51 @@ struct Scenario {
     std::vector<ClaimRule> claims;
     std::vector<GrowRule> grows;
 
-    std::optional<DWORD> forced(std::string_view function, bool sized) const {
+    std::optional<DWORD> forced(std::string_view function, bool sized) const
+    {
         for (const FailRule& f : fails)
             if (f.function == function && (sized || !f.sizedOnly)) return f.code;
         return std::nullopt;
     }
-    const ClaimRule* claim(std::string_view function) const {
+    const ClaimRule* claim(std::string_view function) const
+    {
         for (const ClaimRule& c : claims)
             if (c.function == function) return &c;
         return nullptr;
     }
-    const GrowRule* grow(std::string_view function) const {
+    const GrowRule* grow(std::string_view function) const
+    {
         for (const GrowRule& g : grows)
             if (g.function == function) return &g;
         return nullptr;
     }
-    const Entry* entry(std::wstring_view name) const {
+    const Entry* entry(std::wstring_view name) const
+    {
         for (const Entry& e : entries)
             if (sameName(e.name, name)) return &e;
         return nullptr;
     }
-    const Conn* conn(DWORD id) const {
+    const Conn* conn(DWORD id) const
+    {
         for (const Conn& c : conns)
             if (c.id == id) return &c;
         return nullptr;
     }
-    const Dead* dead(DWORD id) const {
+    const Dead* dead(DWORD id) const
+    {
         for (const Dead& d : deads)
             if (d.id == id) return &d;
         return nullptr;
     }
-    DialRule dial(std::wstring_view name) const {
+    DialRule dial(std::wstring_view name) const
+    {
         for (const DialRule& d : dials)
             if (sameName(d.name, name)) return d;
         return {kOk, 0, std::wstring(name)};
     }
 
-    DWORD nextId() const {
+    DWORD nextId() const
+    {
         std::vector<DWORD> used;
         for (const Conn& c : conns) used.push_back(c.id);
         for (const Dead& d : deads) used.push_back(d.id);
@@ -445,7 +471,8 @@ struct Scenario {
     }
 
     // New lines follow the file's first line ending, so a CRLF file stays CRLF.
-    void append(std::wstring_view line) {
+    void append(std::wstring_view line)
+    {
         std::string_view eol = "\n";
         for (const std::string& l : lines)
             if (!l.empty() && l.back() == '\n') {
@@ -458,18 +485,21 @@ struct Scenario {
         lines.push_back(std::move(added));
     }
 
-    DWORD save() const {
+    DWORD save() const
+    {
         std::string bytes = bom ? "\xEF\xBB\xBF" : "";
         for (const std::string& l : lines) bytes += l;
         return replaceFile(path, bytes);
     }
 
-    void parse() {
+    void parse()
+    {
         for (std::size_t i = 0; i < lines.size(); ++i) parseLine(i);
     }
 
 private:
-    void parseLine(std::size_t index) {
+    void parseLine(std::size_t index)
+    {
         std::string_view l = lines[index];
         if (!l.empty() && l.back() == '\n') l.remove_suffix(1);
         if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
@@ -477,8 +507,7 @@ private:
         std::vector<std::string_view> f;
         for (std::size_t start = 0;;) {
             const std::size_t tab = l.find('\t', start);
-            f.push_back(
-                l.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+            f.push_back(l.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
             if (tab == std::string_view::npos) break;
             start = tab + 1;
         }
@@ -517,7 +546,8 @@ private:
 };
 
 // Reads and parses the scenario. The caller holds the lock when it means to write it back.
-DWORD loadScenario(Scenario& s) {
+DWORD loadScenario(Scenario& s)
+{
     s = Scenario{};
     s.path = pathFromEnv(L"RASSIM_SCENARIO");
     if (s.path.empty()) return kOk;
@@ -538,24 +568,28 @@ DWORD loadScenario(Scenario& s) {
     return kOk;
 }
 
-DWORD snapshot(Scenario& s) {
+DWORD snapshot(Scenario& s)
+{
     Lock lock;
     return loadScenario(s);
 }
 
 // ---- handles ----
 
-HANDLE handleOf(DWORD id) {
+HANDLE handleOf(DWORD id)
+{
     return id == 0 ? nullptr : reinterpret_cast<HANDLE>(kHandleBase + id);
 }
 
-std::optional<DWORD> idOf(HANDLE h) {
+std::optional<DWORD> idOf(HANDLE h)
+{
     const auto v = reinterpret_cast<std::uintptr_t>(h);
     if (v <= kHandleBase || v - kHandleBase > MAXDWORD) return std::nullopt;
     return static_cast<DWORD>(v - kHandleBase);
 }
 
-std::wstring handleTag(HANDLE h) {
+std::wstring handleTag(HANDLE h)
+{
     if (const auto id = idOf(h)) return L"#" + std::to_wstring(*id);
     std::wstring hex;
     for (auto v = reinterpret_cast<std::uintptr_t>(h); v || hex.empty(); v >>= 4)
@@ -573,7 +607,8 @@ struct Quirks {
 
 template <class Item, class Fill>
 DWORD enumerate(const std::vector<Item>& items, void* buffer, DWORD* cb, DWORD* count, DWORD stride,
-                const Quirks& quirks, Fill fill) {
+                const Quirks& quirks, Fill fill)
+{
     if (!cb || !count) return kInvalidParameter;
     if (!buffer && quirks.claim) {
         const std::uint64_t size = std::uint64_t{quirks.claim->count} * stride;
@@ -618,7 +653,8 @@ DWORD enumerate(const std::vector<Item>& items, void* buffer, DWORD* cb, DWORD* 
 
 // Nothing may escape into the caller, which is plain C.
 template <class F>
-DWORD guarded(F&& body) noexcept {
+DWORD guarded(F&& body) noexcept
+{
     try {
         return body();
     } catch (...) {
@@ -626,12 +662,12 @@ DWORD guarded(F&& body) noexcept {
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-DWORD WINAPI RasEnumEntriesW(LPCWSTR /*reserved*/, LPCWSTR /*phonebook*/, void* entries, DWORD* cb,
-                             DWORD* count) {
+DWORD WINAPI RasEnumEntriesW(LPCWSTR /*reserved*/, LPCWSTR /*phonebook*/, void* entries, DWORD* cb, DWORD* count)
+{
     return guarded([&] {
         const bool sized = entries != nullptr;
         const auto rc = [&]() -> DWORD {
@@ -647,7 +683,8 @@ DWORD WINAPI RasEnumEntriesW(LPCWSTR /*reserved*/, LPCWSTR /*phonebook*/, void* 
 }
 
 DWORD WINAPI RasGetEntryPropertiesW(LPCWSTR /*phonebook*/, LPCWSTR entry, void* rasEntry, DWORD* size,
-                                    BYTE* /*devInfo*/, DWORD* /*devInfoSize*/) {
+                                    BYTE* /*devInfo*/, DWORD* /*devInfoSize*/)
+{
     return guarded([&] {
         const bool sized = rasEntry != nullptr;
         const std::wstring name = entry ? entry : L"";
@@ -672,7 +709,8 @@ DWORD WINAPI RasGetEntryPropertiesW(LPCWSTR /*phonebook*/, LPCWSTR entry, void* 
     });
 }
 
-DWORD WINAPI RasGetEntryDialParamsW(LPCWSTR /*phonebook*/, void* params, BOOL* hasPassword) {
+DWORD WINAPI RasGetEntryDialParamsW(LPCWSTR /*phonebook*/, void* params, BOOL* hasPassword)
+{
     return guarded([&] {
         const bool usable = params && getDword(params, 0) == dialparams::kSize;
         const std::wstring name = usable ? getName(params, dialparams::kEntryName, kNameUnits) : L"";
@@ -684,7 +722,7 @@ DWORD WINAPI RasGetEntryDialParamsW(LPCWSTR /*phonebook*/, void* params, BOOL* h
             if (!usable) return kInvalidSize;
             if (!s.entry(name)) return kNoSuchEntry;
             using namespace dialparams;
-            std::memset(at(params, kPhone), 0, kSize - kPhone);  // everything after the entry name
+            std::memset(at(params, kPhone), 0, kSize - kPhone); // everything after the entry name
             putName(params, kUser, kUserUnits, L"rassim-user");
             putName(params, kDomain, kDomainUnits, L"RASSIMDOM");
             putName(params, kPassword, kPasswordUnits, L"rassim-password");
@@ -698,7 +736,8 @@ DWORD WINAPI RasGetEntryDialParamsW(LPCWSTR /*phonebook*/, void* params, BOOL* h
 // A held dial waits until the scenario's rule for the name is no longer "hold" (or the
 // scenario cannot be read, which the dial then reports), or maxMs have passed. Its result
 // stays the one of the rule it began with.
-void holdDial(const std::wstring& name, DWORD maxMs) {
+void holdDial(const std::wstring& name, DWORD maxMs)
+{
     const ULONGLONG until = GetTickCount64() + maxMs;
     for (;;) {
         Scenario s;
@@ -708,7 +747,8 @@ void holdDial(const std::wstring& name, DWORD maxMs) {
 }
 
 DWORD WINAPI RasDialW(void* /*extensions*/, LPCWSTR /*phonebook*/, void* params, DWORD /*notifierType*/,
-                      void* /*notifier: always dials synchronously*/, HANDLE* conn) {
+                      void* /*notifier: always dials synchronously*/, HANDLE* conn)
+{
     return guarded([&] {
         const bool usable = params && getDword(params, 0) == dialparams::kSize;
         const std::wstring name = usable ? getName(params, dialparams::kEntryName, kNameUnits) : L"";
@@ -721,8 +761,7 @@ DWORD WINAPI RasDialW(void* /*extensions*/, LPCWSTR /*phonebook*/, void* params,
                 if (!params || !conn) return kInvalidParameter;
                 if (!usable) return kInvalidSize;
                 // Such a name could not be written back as one scenario line, so no entry has it.
-                if (s.path.empty() || name.find_first_of(L"\t\r\n") != std::wstring::npos)
-                    return kNoSuchEntry;
+                if (s.path.empty() || name.find_first_of(L"\t\r\n") != std::wstring::npos) return kNoSuchEntry;
                 outcome = s.dial(name);
             }
             appendLog(L"RasDialW-begin\t" + loggable(name));
@@ -747,7 +786,8 @@ DWORD WINAPI RasDialW(void* /*extensions*/, LPCWSTR /*phonebook*/, void* params,
     });
 }
 
-DWORD WINAPI RasHangUpW(HANDLE conn) {
+DWORD WINAPI RasHangUpW(HANDLE conn)
+{
     return guarded([&] {
         const auto rc = [&]() -> DWORD {
             Lock lock;
@@ -770,7 +810,8 @@ DWORD WINAPI RasHangUpW(HANDLE conn) {
     });
 }
 
-DWORD WINAPI RasEnumConnectionsW(void* conns, DWORD* cb, DWORD* count) {
+DWORD WINAPI RasEnumConnectionsW(void* conns, DWORD* cb, DWORD* count)
+{
     return guarded([&] {
         const bool sized = conns != nullptr;
         const auto rc = [&]() -> DWORD {
@@ -787,7 +828,8 @@ DWORD WINAPI RasEnumConnectionsW(void* conns, DWORD* cb, DWORD* count) {
     });
 }
 
-DWORD WINAPI RasGetConnectStatusW(HANDLE conn, void* status) {
+DWORD WINAPI RasGetConnectStatusW(HANDLE conn, void* status)
+{
     return guarded([&] {
         const auto rc = [&]() -> DWORD {
             Scenario s;
@@ -808,8 +850,9 @@ DWORD WINAPI RasGetConnectStatusW(HANDLE conn, void* status) {
     });
 }
 
-const wchar_t* WINAPI RasSimVariant() {
+const wchar_t* WINAPI RasSimVariant()
+{
     return RASSIM_VARIANT;
 }
 
-}  // extern "C"
+} // extern "C"

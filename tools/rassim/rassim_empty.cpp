@@ -3,6 +3,7 @@
 // copies apart. The program must run on without it, showing no entries.
 #include <windows.h>
 
-extern "C" const wchar_t* WINAPI RasSimVariant() {
+extern "C" const wchar_t* WINAPI RasSimVariant()
+{
     return L"empty";
 }

@@ -89,7 +89,7 @@ std::pair<double, double> MedianInterval(std::vector<double> AValues)
 
 struct TOptions {
     std::vector<int> Sizes{10, 100, 1000};
-    std::string Ops;        // "list", "menu", "poll", "result", comma-separated; empty: all
+    std::string Ops;         // "list", "menu", "poll", "result", comma-separated; empty: all
     double BudgetMs = 45000; // per measurement, spent once MinRuns rounds are done
     int MinRuns = 15;
     int MaxRuns = 201;
@@ -441,8 +441,8 @@ TComparison Compare(const std::vector<double>& AA, const std::vector<double>& AB
 
 void PrintTableHeader()
 {
-    std::printf("%5s  %-13s %4s %6s %11s %11s %6s %21s %13s %6s\n", "N", "operation", "runs", "calls",
-                "program ms", "bare ms", "ratio", "paired (95% CI)", "prog-bare us", "A/A");
+    std::printf("%5s  %-13s %4s %6s %11s %11s %6s %21s %13s %6s\n", "N", "operation", "runs", "calls", "program ms",
+                "bare ms", "ratio", "paired (95% CI)", "prog-bare us", "A/A");
 }
 
 void PrintTableRow(int AN, const char* AOperation, size_t ACalls, const std::vector<std::vector<double>>& ATimes)
@@ -459,8 +459,8 @@ void PrintTableRow(int AN, const char* AOperation, size_t ACalls, const std::vec
 
 void PrintBreakdownHeader(const char* ATitle)
 {
-    std::printf("  %s\n  %-46s %10s %10s %6s %21s %13s\n", ATitle, "way", "ms", "bare ms", "ratio",
-                "paired (95% CI)", "minus bare us");
+    std::printf("  %s\n  %-46s %10s %10s %6s %21s %13s\n", ATitle, "way", "ms", "bare ms", "ratio", "paired (95% CI)",
+                "minus bare us");
 }
 
 // Every arm but ABare against ABare.
@@ -604,13 +604,15 @@ void MeasureResultLanding(const TOptions& AOptions, int AN, TfrmMain& AForm)
     for (int round = 0; round < rounds; ++round) {
         busy();
         BareMenuBuild(bareMenu.Get(), popup); // the bare menu starts where the program's does
-        test::TRunSoon land([&] {
-            TMenuCallCounter::Reset();
-            openMs.push_back(TimeMs([&] { AForm.OnConnectResult(info, false); }));
-            openCalls = TMenuCallCounter::Calls();
-            EndMenu();
-            return true;
-        }, 1);
+        test::TRunSoon land(
+            [&] {
+                TMenuCallCounter::Reset();
+                openMs.push_back(TimeMs([&] { AForm.OnConnectResult(info, false); }));
+                openCalls = TMenuCallCounter::Calls();
+                EndMenu();
+                return true;
+            },
+            1);
         SetForegroundWindow(fw::Application->Handle());
         popup.Popup(0, 0);
         TMenuCallCounter::Reset();
@@ -622,10 +624,11 @@ void MeasureResultLanding(const TOptions& AOptions, int AN, TfrmMain& AForm)
     }
     popup.OnPopup = std::move(onPopup);
     double program = Median(openMs) + Median(nextMs);
-    std::printf("%5d  %-13s %4d %6ld %11.3f %11.3f %6.3f   (while open: %.3f ms, %ld menu calls; next opening: %.3f ms, "
-                "%ld menu calls; bare build: %ld menu calls)\n",
-                AN, "result lands", rounds, openCalls + nextCalls, program, Median(bareMs), program / Median(bareMs),
-                Median(openMs), openCalls, Median(nextMs), nextCalls, bareCalls);
+    std::printf(
+        "%5d  %-13s %4d %6ld %11.3f %11.3f %6.3f   (while open: %.3f ms, %ld menu calls; next opening: %.3f ms, "
+        "%ld menu calls; bare build: %ld menu calls)\n",
+        AN, "result lands", rounds, openCalls + nextCalls, program, Median(bareMs), program / Median(bareMs),
+        Median(openMs), openCalls, Median(nextMs), nextCalls, bareCalls);
     std::fflush(stdout);
 }
 
@@ -733,8 +736,11 @@ void Breakdown(TContext& AContext, std::unique_ptr<TVPNManager>& AManager, const
         volatile size_t sink = 0;
         std::vector<TArm> arms{
             {"timerCheckConnectedTimer",
-             [&](size_t) { form.timerCheckConnectedTimer(form.timerCheckConnected.get()); }, {}},
-            {"TVPNManager::GetConnectedName", [&](size_t) { sink = sink + TVPNManager::GetConnectedName().size(); }, {}},
+             [&](size_t) { form.timerCheckConnectedTimer(form.timerCheckConnected.get()); },
+             {}},
+            {"TVPNManager::GetConnectedName",
+             [&](size_t) { sink = sink + TVPNManager::GetConnectedName().size(); },
+             {}},
             {"bare calls", [&](size_t) { bare.Poll(); }, {}},
         };
         if (options.Check) SameCalls(AContext.N, AContext.Scenario, AContext.Log, arms, 1);
@@ -787,17 +793,21 @@ void Run(const TOptions& AOptions)
 
         if (Wanted(AOptions, "list"))
             MeasureRow(context, "VPN list",
-                       WithBare({{"TVPNManager()", [&](size_t) { manager = std::make_unique<TVPNManager>(); }, dropList}},
-                                [&](size_t) { bare.VPNList(); }, AOptions.Control));
+                       WithBare(
+                           {{"TVPNManager()", [&](size_t) { manager = std::make_unique<TVPNManager>(); }, dropList}},
+                           [&](size_t) { bare.VPNList(); }, AOptions.Control));
         if (Wanted(AOptions, "menu"))
             MeasureRow(context, "menu opening",
-                       WithBare({{"popupMainPopup", [&](size_t) { form->popupMainPopup(form->popupMain.get()); }, {}}},
-                                [&](size_t) { bare.MenuOpening(); }, AOptions.Control));
+                       WithBare(
+                           {{"popupMainPopup", [&](size_t) { form->popupMainPopup(form->popupMain.get()); }, {}}},
+                           [&](size_t) { bare.MenuOpening(); }, AOptions.Control));
         if (Wanted(AOptions, "poll"))
             MeasureRow(context, "poll",
-                       WithBare({{"timerCheckConnectedTimer",
-                                  [&](size_t) { form->timerCheckConnectedTimer(form->timerCheckConnected.get()); }, {}}},
-                                [&](size_t) { bare.Poll(); }, AOptions.Control));
+                       WithBare(
+                           {{"timerCheckConnectedTimer",
+                             [&](size_t) { form->timerCheckConnectedTimer(form->timerCheckConnected.get()); },
+                             {}}},
+                           [&](size_t) { bare.Poll(); }, AOptions.Control));
 
         if (Wanted(AOptions, "result")) MeasureResultLanding(AOptions, n, *form);
 

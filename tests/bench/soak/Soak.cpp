@@ -201,8 +201,7 @@ private:
         case tools::TInspectFault::NoHookProc: Fail("twmenuhook.dll has no TwInspectHook");
         case tools::TInspectFault::ReplyWindow: Fail("cannot create the reply window, error " + error);
         case tools::TInspectFault::SetHook: Fail("SetWindowsHookExW failed, error " + error);
-        case tools::TInspectFault::NotTaken:
-            Fail("the tray icon's window did not take the request, error " + error);
+        case tools::TInspectFault::NotTaken: Fail("the tray icon's window did not take the request, error " + error);
         case tools::TInspectFault::NoAnswer: Fail("twmenuhook.dll gave no answer");
         case tools::TInspectFault::HookError: Fail("twmenuhook.dll: " + Narrow(AAnswer.Text));
         }
@@ -259,13 +258,15 @@ private:
     HWND WaitMenu()
     {
         HWND menu = nullptr;
-        PumpUntil("the menu did not open", FOptions.TimeoutMs, [&] { return (menu = ProgramWindow(KMenuClass, true)) != nullptr; });
+        PumpUntil("the menu did not open", FOptions.TimeoutMs,
+                  [&] { return (menu = ProgramWindow(KMenuClass, true)) != nullptr; });
         return menu;
     }
 
     void WaitMenuGone()
     {
-        PumpUntil("the menu did not close", FOptions.TimeoutMs, [] { return ProgramWindow(KMenuClass, true) == nullptr; });
+        PumpUntil("the menu did not close", FOptions.TimeoutMs,
+                  [] { return ProgramWindow(KMenuClass, true) == nullptr; });
     }
 
     // The menu's own loop reads the program thread's queue: posted keys reach it as typed ones.
