@@ -26,6 +26,8 @@ class TApplication : public TComponent, public TWindow {
 public:
     TApplication();
     ~TApplication() override;
+    TApplication(const TApplication&) = delete;
+    TApplication& operator=(const TApplication&) = delete;
 
     HICON Icon() const noexcept { return FIcon; }
     const std::wstring& Title() const noexcept { return FTitle; }

@@ -27,6 +27,9 @@ const TOle32& Ole32()
 struct TApartment {
     bool Entered = Ole32().Initialize && Ole32().Uninitialize &&
                    SUCCEEDED(Ole32().Initialize(nullptr, COINIT_APARTMENTTHREADED));
+    TApartment() = default;
+    TApartment(const TApartment&) = delete;
+    TApartment& operator=(const TApartment&) = delete;
     ~TApartment()
     {
         if (Entered) Ole32().Uninitialize();

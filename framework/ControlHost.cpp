@@ -119,7 +119,7 @@ bool TControlHost::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESUL
     case WM_SETCURSOR: {
         // A child's DefWindowProcW asks its parent first: the button's hand
         // cursor is ours to give.
-        auto wnd = reinterpret_cast<HWND>(AWParam);
+        auto* wnd = reinterpret_cast<HWND>(AWParam);
         TControl* control = nullptr;
         if (wnd != FWindow.Handle()) {
             control = FindWindowed(wnd);
@@ -135,7 +135,7 @@ bool TControlHost::PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESUL
         return true;
     }
     case WM_NOTIFY: {
-        auto* header = reinterpret_cast<const NMHDR*>(ALParam);
+        const auto* header = reinterpret_cast<const NMHDR*>(ALParam);
         TWinControl* control = header->code == NM_CUSTOMDRAW ? FindWindowed(header->hwndFrom) : nullptr;
         if (!control) return false;
         AResult = control->CustomDraw(*reinterpret_cast<const NMCUSTOMDRAW*>(ALParam));

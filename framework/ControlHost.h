@@ -21,7 +21,8 @@ class TWinControl;
 class TControlHost : private TWindowPart {
 public:
     explicit TControlHost(THostWindow& AWindow);
-    ~TControlHost();
+    TControlHost(const TControlHost&) = delete;
+    TControlHost& operator=(const TControlHost&) = delete;
 
     COLORREF BackgroundColor() const;
     // Paints the background and the windowless controls into ADC, whose
@@ -30,6 +31,8 @@ public:
     void PaintWindowless(HDC ADC, POINT AOrigin);
 
 protected:
+    // Only as a base of the dialog form, destroyed through it.
+    ~TControlHost();
     // Scales every control's position, size and font by AMultiplier / ADivisor.
     void ScaleControls(int AMultiplier, int ADivisor);
 

@@ -111,7 +111,8 @@ void TLabel::Paint(HDC ADC)
 
 void TImage::Paint(HDC ADC)
 {
-    int x = Left, y = Top;
+    int x = Left;
+    int y = Top;
     if (Center) {
         x += (Width - Picture.Width()) / 2;
         y += (Height - Picture.Height()) / 2;

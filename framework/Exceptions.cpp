@@ -24,7 +24,7 @@ void InnermostMessage(const std::exception_ptr& AError, std::wstring& AResult)
         std::rethrow_exception(AError);
     } catch (const std::exception& e) {
         std::wstring message;
-        if (auto* own = dynamic_cast<const Exception*>(&e))
+        if (const auto* own = dynamic_cast<const Exception*>(&e))
             message = own->Message();
         else
             message = Utf8ToWide(e.what());

@@ -11,6 +11,8 @@ class TTimer : public TComponent, private TWindowPart {
 public:
     explicit TTimer(THostWindow& AHost);
     ~TTimer() override;
+    TTimer(const TTimer&) = delete;
+    TTimer& operator=(const TTimer&) = delete;
 
     unsigned Interval() const noexcept { return FInterval; }
     void SetInterval(unsigned AMilliseconds);

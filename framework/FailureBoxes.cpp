@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cwchar>
+#include <cstdint>
 
 #include "framework/Exceptions.h"
 #include "framework/Modules.h"
@@ -13,9 +13,11 @@ namespace {
 
 std::wstring HexAddress(const void* AAddress)
 {
-    wchar_t buffer[17];
-    std::swprintf(buffer, 17, L"%016llX", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(AAddress)));
-    return buffer;
+    // Sixteen upper-case hexadecimal digits, leading zeros kept.
+    auto value = static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(AAddress));
+    std::wstring text(16, L'0');
+    for (size_t i = text.size(); i-- > 0; value >>= 4) text[i] = L"0123456789ABCDEF"[value & 0xF];
+    return text;
 }
 
 } // namespace

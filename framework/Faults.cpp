@@ -27,7 +27,7 @@ struct TFaults {
 TFaults& Faults()
 {
     // Never destroyed: workers may still pass a site while the process ends.
-    static TFaults* faults = new TFaults;
+    static auto* faults = new TFaults;
     return *faults;
 }
 

@@ -18,6 +18,8 @@ class TForm : public TComponent, public THostWindow {
 public:
     explicit TForm(TApplication& AOwner);
     ~TForm() override;
+    TForm(const TForm&) = delete;
+    TForm& operator=(const TForm&) = delete;
 
     TApplication& Owner() const noexcept { return FOwner; }
 

@@ -50,7 +50,8 @@ void TPicture::LoadFromResource(const wchar_t* AName)
     Check(factory->CreateFormatConverter(converter.Put()));
     Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0,
                                 WICBitmapPaletteTypeCustom));
-    UINT width = 0, height = 0;
+    UINT width = 0;
+    UINT height = 0;
     Check(converter->GetSize(&width, &height));
 
     BITMAPINFO bmi{};

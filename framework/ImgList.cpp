@@ -8,7 +8,7 @@ namespace {
 
 TIconHandle LoadSizedIcon(const std::wstring& AName, int AWidth, int AHeight)
 {
-    auto icon = static_cast<HICON>(
+    auto* icon = static_cast<HICON>(
         LoadImageW(GetModuleHandleW(nullptr), AName.c_str(), IMAGE_ICON, AWidth, AHeight, 0));
     if (!icon) RaiseLastOSError();
     return TIconHandle(icon);

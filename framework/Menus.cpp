@@ -85,7 +85,7 @@ ULONG_PTR TMenuItem::ItemData()
 
 TMenuItem* TMenuItem::FromItemData(ULONG_PTR AData) noexcept
 {
-    auto* data = reinterpret_cast<const TItemData*>(AData);
+    const auto* data = reinterpret_cast<const TItemData*>(AData);
     if (!data || data->Accessible.dwMSAASignature != static_cast<DWORD>(MSAA_MENU_SIG)) return nullptr;
     return data->Item;
 }

@@ -76,6 +76,8 @@ class TPopupMenu : public TComponent, private TWindowPart {
 public:
     explicit TPopupMenu(THostWindow& AHost);
     ~TPopupMenu() override;
+    TPopupMenu(const TPopupMenu&) = delete;
+    TPopupMenu& operator=(const TPopupMenu&) = delete;
 
     int Count() const noexcept { return static_cast<int>(FItems.size()); }
     TMenuItem* Items(int AIndex) const noexcept { return FItems[static_cast<size_t>(AIndex)].get(); }

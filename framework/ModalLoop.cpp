@@ -31,7 +31,8 @@ void CentreOnMonitor(HWND AWnd)
     MONITORINFO info{};
     info.cbSize = sizeof(info);
     GetMonitorInfoW(MonitorFromWindow(AWnd, MONITOR_DEFAULTTOPRIMARY), &info);
-    int w = window.right - window.left, h = window.bottom - window.top;
+    int w = window.right - window.left;
+    int h = window.bottom - window.top;
     SetWindowPos(AWnd, HWND_TOPMOST, (info.rcMonitor.left + info.rcMonitor.right - w) / 2,
                  (info.rcMonitor.top + info.rcMonitor.bottom - h) / 2, 0, 0, SWP_NOSIZE);
 }

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "framework/Application.h"
 #include "framework/Handles.h"
 #include "framework/Modules.h"
@@ -117,6 +119,31 @@ void ShowNotFoundBox(const std::wstring& AName)
     taskDialog(&config, nullptr, nullptr, nullptr);
 }
 
+// One "Key=value" line into AStyle: the name, or a colour marked in ASeen.
+// False for a line that is neither.
+bool ReadStyleLine(std::u16string_view ALine, TStyle& AStyle, std::array<bool, KStyleColorKeys.size()>& ASeen,
+                   bool& ANamed)
+{
+    const size_t eq = ALine.find(u'=');
+    if (eq == std::u16string_view::npos) return false;
+    const std::u16string_view key = Trim(ALine.substr(0, eq));
+    const std::u16string_view value = Trim(ALine.substr(eq + 1));
+    if (key == u"Name") {
+        if (value.empty()) return false;
+        AStyle.Name = ToWide(value);
+        ANamed = true;
+        return true;
+    }
+    const auto* at = std::find(KStyleColorKeys.begin(), KStyleColorKeys.end(), key);
+    if (at == KStyleColorKeys.end()) return false;
+    const auto color = ParseColor(value);
+    if (!color) return false;
+    const auto i = static_cast<size_t>(at - KStyleColorKeys.begin());
+    AStyle.Colors[i] = *color;
+    ASeen[i] = true;
+    return true;
+}
+
 } // namespace
 
 std::optional<TStyle> ParseStyle(std::string_view AText)
@@ -127,7 +154,8 @@ std::optional<TStyle> ParseStyle(std::string_view AText)
     const std::u16string text = Utf8ToUtf16(AText);
     std::u16string_view rest = text;
     TStyle style;
-    bool magic = false, named = false;
+    bool magic = false;
+    bool named = false;
     std::array<bool, KStyleColorKeys.size()> seen{};
     while (!rest.empty()) {
         size_t end = rest.find_first_of(u"\r\n");
@@ -139,26 +167,10 @@ std::optional<TStyle> ParseStyle(std::string_view AText)
             magic = true;
             continue;
         }
-        size_t eq = line.find(u'=');
-        if (eq == std::u16string_view::npos) return std::nullopt;
-        std::u16string_view key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
-        if (key == u"Name") {
-            if (value.empty()) return std::nullopt;
-            style.Name = ToWide(value);
-            named = true;
-            continue;
-        }
-        size_t i = 0;
-        while (i < KStyleColorKeys.size() && KStyleColorKeys[i] != key) ++i;
-        if (i == KStyleColorKeys.size()) return std::nullopt;
-        auto color = ParseColor(value);
-        if (!color) return std::nullopt;
-        style.Colors[i] = *color;
-        seen[i] = true;
+        if (!ReadStyleLine(line, style, seen, named)) return std::nullopt;
     }
-    for (bool s : seen)
-        if (!s) return std::nullopt;
-    if (!magic || !named) return std::nullopt;
+    const bool allColors = std::all_of(seen.begin(), seen.end(), [](bool s) { return s; });
+    if (!magic || !named || !allColors) return std::nullopt;
     return style;
 }
 

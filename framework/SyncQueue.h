@@ -18,6 +18,7 @@ namespace fw {
 class TSyncQueue {
 public:
     explicit TSyncQueue(std::function<void()> AWake) : FWake(std::move(AWake)) {}
+    ~TSyncQueue() = default;
     TSyncQueue(const TSyncQueue&) = delete;
     TSyncQueue& operator=(const TSyncQueue&) = delete;
 

@@ -18,7 +18,7 @@ struct TMainThreadQueue {
 TMainThreadQueue& MainThreadQueue()
 {
     // Never destroyed on purpose: no destructor may run under a waiting worker.
-    static TMainThreadQueue* queue = new TMainThreadQueue;
+    static auto* queue = new TMainThreadQueue;
     return *queue;
 }
 

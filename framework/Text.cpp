@@ -14,11 +14,12 @@ size_t DecodeAt(std::string_view ABytes, size_t AAt, char32_t& ACode) noexcept
         ACode = lead;
         return 1;
     }
-    size_t length;
-    char32_t code;
+    size_t length = 0;
+    char32_t code = 0;
     // The bounds of the second byte exclude overlongs (E0, F0), encoded
     // surrogates (ED) and code points above U+10FFFF (F4).
-    unsigned char low = 0x80, high = 0xBF;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
         code = lead & 0x1F;

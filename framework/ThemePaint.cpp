@@ -39,7 +39,9 @@ void PaintTick(HDC ADC, POINT ACenter, int AUnit, int APenWidth, COLORREF AColor
 {
     TPenHandle pen(CreatePen(PS_SOLID, APenWidth, AColor));
     TSelectObject select(ADC, pen.Get());
-    int x = ACenter.x, y = ACenter.y, u = AUnit;
+    const int x = ACenter.x;
+    const int y = ACenter.y;
+    const int u = AUnit;
     POINT tick[3] = {{x - 2 * u, y}, {x - u / 2, y + 3 * u / 2}, {x + 2 * u, y - 3 * u / 2}};
     Polyline(ADC, tick, 3);
 }

@@ -39,7 +39,7 @@ LRESULT CALLBACK BoxProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam, U
         if (!style) break;
         return box->Colors.Answer(reinterpret_cast<HDC>(AWParam), *style);
     case WM_NOTIFY: {
-        auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(ALParam);
+        const auto* draw = reinterpret_cast<const NMCUSTOMDRAW*>(ALParam);
         if (!style || draw->hdr.code != NM_CUSTOMDRAW || !HasClass(draw->hdr.hwndFrom, L"Button")) break;
         if (draw->dwDrawStage != CDDS_PREPAINT) return CDRF_DODEFAULT;
         HWND button = draw->hdr.hwndFrom;
@@ -66,13 +66,14 @@ void ThemeBox(HWND AWnd)
     const TSubclassing& subclassing = Subclassing();
     if (!subclassing) return;
     auto box = std::make_unique<TThemedBox>();
-    if (subclassing.Set(AWnd, BoxProc, 0, reinterpret_cast<DWORD_PTR>(box.get()))) box.release();
+    // Once set, the subclass owns the box and frees it at WM_NCDESTROY.
+    if (subclassing.Set(AWnd, BoxProc, 0, reinterpret_cast<DWORD_PTR>(box.get()))) static_cast<void>(box.release());
 }
 
 LRESULT CALLBACK CreationHook(int ACode, WPARAM AWParam, LPARAM ALParam)
 {
     if (ACode == HCBT_CREATEWND) {
-        auto wnd = reinterpret_cast<HWND>(AWParam);
+        auto* wnd = reinterpret_cast<HWND>(AWParam);
         // A box shown without a theme (the one that says it is missing) keeps the system's look.
         if (TStyleManager::ActiveStyle() && HasClass(wnd, KDialogClass)) ThemeBox(wnd);
     }

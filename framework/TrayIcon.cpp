@@ -29,10 +29,10 @@ constexpr int KSmallIconSize = 16;
 } // namespace
 
 TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
-    : FOwner(AOwner), FFirstRetryDelay(AFirstRetryDelay < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM : AFirstRetryDelay)
+    : FOwner(AOwner), FTaskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")),
+      FFirstRetryDelay(AFirstRetryDelay < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM : AFirstRetryDelay)
 {
     CreateHandle(L"TTrayIcon");
-    FTaskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     // An elevated copy would otherwise never hear of a restarted shell: UIPI
     // drops its "TaskbarCreated", which comes from a lower integrity level.
     // Should the call be refused, the icon comes back only once a change is

@@ -30,6 +30,8 @@ public:
     // it is still being built, clicks are ignored.
     explicit TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay = KFirstRetryDelay);
     ~TTrayIcon() override;
+    TTrayIcon(const TTrayIcon&) = delete;
+    TTrayIcon& operator=(const TTrayIcon&) = delete;
 
     bool Visible() const noexcept { return FVisible; }
     void SetVisible(bool AVisible);

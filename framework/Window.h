@@ -44,9 +44,12 @@ private:
 // popup menu's commands and owner-drawing. True for a message it handled.
 class TWindowPart {
 public:
+    TWindowPart(const TWindowPart&) = delete;
+    TWindowPart& operator=(const TWindowPart&) = delete;
     virtual bool PartMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) = 0;
 
 protected:
+    TWindowPart() = default;
     ~TWindowPart() = default;
 };
 
