@@ -214,8 +214,7 @@ LRESULT TCheckBox::CustomDraw(const NMCUSTOMDRAW& ADraw)
         FillColor(dc, box, style->Color(TStyleColor::MenuBackground));
         FrameColor(dc, box, style->Color(TStyleColor::Border), std::max(1, size / 13));
         if (checked) {
-            PaintTick(dc, POINT{(box.left + box.right) / 2, (box.top + box.bottom) / 2}, size / 6,
-                      std::max(2, size / 7), style->Color(TStyleColor::MenuCheck));
+            PaintTick(dc, BoxTick(box), std::max(2, size / 7), style->Color(TStyleColor::MenuCheck));
         }
     } else {
         DrawFrameControl(dc, &box, DFC_BUTTON, DFCS_BUTTONCHECK | (checked ? DFCS_CHECKED : 0));

@@ -35,15 +35,28 @@ void FrameColor(HDC ADC, const RECT& ARect, COLORREF AColor, int AWidth)
     }
 }
 
-void PaintTick(HDC ADC, POINT ACenter, int AUnit, int APenWidth, COLORREF AColor)
+TTick MenuTick(POINT ACenter, int AUnit)
 {
-    TPenHandle pen(CreatePen(PS_SOLID, APenWidth, AColor));
-    TSelectObject select(ADC, pen.Get());
     const int x = ACenter.x;
     const int y = ACenter.y;
     const int u = AUnit;
-    POINT tick[3] = {{x - 2 * u, y}, {x - u / 2, y + 3 * u / 2}, {x + 2 * u, y - 3 * u / 2}};
-    Polyline(ADC, tick, 3);
+    return TTick{{{x - 2 * u, y}, {x - u / 2, y + 3 * u / 2}, {x + 2 * u, y - 3 * u / 2}}};
+}
+
+TTick BoxTick(const RECT& ABox)
+{
+    const int size = ABox.right - ABox.left;
+    const int u = size / 6;
+    return TTick{{{ABox.left + u + 1, ABox.top + size / 2},
+                  {ABox.left + size / 2 - u / 2, ABox.bottom - u - 2},
+                  {ABox.right - u - 1, ABox.top + u + 1}}};
+}
+
+void PaintTick(HDC ADC, const TTick& ATick, int APenWidth, COLORREF AColor)
+{
+    TPenHandle pen(CreatePen(PS_SOLID, APenWidth, AColor));
+    TSelectObject select(ADC, pen.Get());
+    Polyline(ADC, ATick.Points, 3);
 }
 
 LRESULT TControlColor::Answer(HDC ADC, const TStyle& AStyle)
@@ -135,7 +148,7 @@ void TMenuPainter::Draw(HWND AWnd, const TStyle& AStyle, bool ALine, const std::
                                  : selected ? TStyleColor::MenuHighlightText
                                             : TStyleColor::MenuText);
     if (ADraw.itemState & ODS_CHECKED) {
-        PaintTick(dc, POINT{r.left + gutter / 2, middle}, std::max(1, ScaleForDpi(3, dpi)),
+        PaintTick(dc, MenuTick(POINT{r.left + gutter / 2, middle}, std::max(1, ScaleForDpi(3, dpi))),
                   std::max(2, ScaleForDpi(2, dpi)), selected || disabled ? text : AStyle.Color(TStyleColor::MenuCheck));
     }
 

@@ -14,9 +14,16 @@ namespace fw {
 void FillColor(HDC ADC, const RECT& ARect, COLORREF AColor);
 // A frame AWidth pixels wide just inside ARect.
 void FrameColor(HDC ADC, const RECT& ARect, COLORREF AColor, int AWidth);
-// A check mark drawn with a pen, so it scales cleanly at every size:
-// centred on ACenter, 4 x AUnit wide and 3 x AUnit high.
-void PaintTick(HDC ADC, POINT ACenter, int AUnit, int APenWidth, COLORREF AColor);
+// A check mark: three points joined by a pen, so it scales cleanly at every
+// size. A menu item centres it in its gutter; a check box fits it to its box.
+struct TTick {
+    POINT Points[3];
+};
+// Centred on ACenter, 4 x AUnit wide and 3 x AUnit high.
+TTick MenuTick(POINT ACenter, int AUnit);
+// Inside the square ABox, a sixth of its side from the edges.
+TTick BoxTick(const RECT& ABox);
+void PaintTick(HDC ADC, const TTick& ATick, int APenWidth, COLORREF AColor);
 
 // The answer to WM_CTLCOLOR* in the theme, for what a control draws itself:
 // the theme's window text on its window colour, over a brush of that colour.
