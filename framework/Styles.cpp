@@ -20,7 +20,7 @@ constexpr std::array<std::u16string_view, static_cast<size_t>(TStyleColor::Count
     u"MenuCheck",     u"ButtonFace",        u"ButtonText",       u"ButtonHover",
     u"Border"};
 
-constexpr wchar_t KStyleResourceType[] = L"TWSTYLE";
+constexpr wchar_t KStyleResourceType[] = L"FWSTYLE";
 
 std::optional<COLORREF> ParseColor(std::u16string_view s)
 {
@@ -163,7 +163,7 @@ std::optional<TStyle> ParseStyle(std::string_view AText)
         rest.remove_prefix(end == std::u16string_view::npos ? rest.size() : end + 1);
         if (line.empty() || line[0] == u';') continue;
         if (!magic) {
-            if (line != u"TWSTYLE 1") return std::nullopt;
+            if (line != u"FWSTYLE 1") return std::nullopt;
             magic = true;
             continue;
         }

@@ -1,6 +1,6 @@
 #pragma once
-// Themes embedded as resources of type "TWSTYLE", in our own text format:
-//   TWSTYLE 1            magic line
+// Themes embedded as resources of type "FWSTYLE", in our own text format:
+//   FWSTYLE 1            magic line
 //   ; comment
 //   Name=Glow            the style name a theme is selected by
 //   Key=#RRGGBB          one line per colour, all of KStyleColorKeys required

@@ -507,7 +507,7 @@ def theme_text(name: str, comment: str, palette: dict[str, str]) -> str:
         ratio = contrast(palette[fg], palette[bg])
         if ratio < floor:
             sys.exit(f"{name}: {fg} on {bg} contrast {ratio:.2f} < {floor}")
-    lines = ["TWSTYLE 1", f"; {name} \u2014 {comment}", f"Name={name}"]
+    lines = ["FWSTYLE 1", f"; {name} \u2014 {comment}", f"Name={name}"]
     lines += [f"{key}={palette[key].upper()}" for key in THEME_KEYS]
     return "\n".join(lines) + "\n"
 
@@ -578,7 +578,7 @@ def main() -> None:
     outputs["badge.png"] = png_bytes(badge)
     groups.append(("badge.png, logo.png", [badge, logo]))
 
-    outputs["Glow.twstyle"] = theme_text(
+    outputs["Glow.fwstyle"] = theme_text(
         "Glow", "dark slate with cyan accents", GLOW).encode("utf-8")
     outputs["preview.png"] = png_bytes(contact_sheet(groups))
 

@@ -224,7 +224,7 @@ TEST(ApplicationTitle, FileNameCutAtTheFirstDotRestInLowerCase)
 
 TEST(Styles, ParsesOurFormatAndRejectsDamage)
 {
-    std::string good = "TWSTYLE 1\n; c\nName=Glow\n";
+    std::string good = "FWSTYLE 1\n; c\nName=Glow\n";
     for (const char* key :
          {"Window", "WindowText", "MenuBackground", "MenuText", "MenuHighlight", "MenuHighlightText",
           "MenuDisabledText", "MenuSeparator", "MenuCheck", "ButtonFace", "ButtonText", "ButtonHover", "Border"})
@@ -235,7 +235,7 @@ TEST(Styles, ParsesOurFormatAndRejectsDamage)
     EXPECT_EQ(style->Color(TStyleColor::Border), RGB(0x10, 0x20, 0x30));
 
     const std::pair<std::string, std::string> damage[] = {
-        {"TWSTYLE 1", "TWSTYLE 2"},           {"Name=Glow", "Name="},     {"Border=#102030", "Border=#10203"},
+        {"FWSTYLE 1", "FWSTYLE 2"},           {"Name=Glow", "Name="},     {"Border=#102030", "Border=#10203"},
         {"Border=#102030", "Border=#10203G"}, {"Border=#102030\r\n", ""}, {"; c", "Bogus=#000000"},
     };
     for (auto& [from, to] : damage) {

@@ -15,7 +15,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
 from harness import POLL_INTERVAL_S, SOURCE, TRAY_CLASS, check, ms, scaled
 
-GLOW = (SOURCE / "resources" / "Glow.twstyle").read_text(encoding="utf-8")
+GLOW = (SOURCE / "resources" / "Glow.fwstyle").read_text(encoding="utf-8")
 NOT_FOUND_TEXT = "スタイル 'Glow' が見つかりません"
 LAST_CHANCE_TITLE = "アプリケーションエラー"
 # The theme's menu background, and the family of dark slate colours it belongs to.
@@ -42,11 +42,11 @@ def copy_with_style(s, stem, style_text):
     exe = s.build / f"{stem}.exe"
     COPIES.append(exe)
     if style_text is None:
-        patchres(s, s.exe, exe, "delete", "TWSTYLE", "GLOW")
+        patchres(s, s.exe, exe, "delete", "FWSTYLE", "GLOW")
     else:
-        data = s.tmp / f"{stem}.twstyle"
+        data = s.tmp / f"{stem}.fwstyle"
         data.write_text(style_text, encoding="utf-8", newline="")
-        patchres(s, s.exe, exe, "replace", "TWSTYLE", "GLOW", data)
+        patchres(s, s.exe, exe, "replace", "FWSTYLE", "GLOW", data)
     return exe
 
 
@@ -194,7 +194,7 @@ CASES = [
     ("theme of another name: not-found box, then unthemed",
      not_found_then_unthemed("Tarnwick-otherstyle", glow_with("Name=Glow", "Name=Other"))),
     ("theme with another first line: last-chance box, exit 1",
-     damaged_is_fatal("Tarnwick-badheader", glow_with("TWSTYLE 1", "TWSTYLE 2"))),
+     damaged_is_fatal("Tarnwick-badheader", glow_with("FWSTYLE 1", "FWSTYLE 2"))),
     ("theme with a broken colour: last-chance box, exit 1",
      damaged_is_fatal("Tarnwick-badcolour", glow_with("MenuText=#E6EDF3", "MenuText=#E6EDG3"))),
     ("theme without a colour: last-chance box, exit 1",
