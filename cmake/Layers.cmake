@@ -4,8 +4,8 @@
 # others: its include root holds links to just those folders, so an include
 # that climbs a layer (framework including "ui/...") does not compile.
 
-# tarnwick_layer(NAME SOURCES file... USES layer... LIBRARIES lib...)
-function(tarnwick_layer name)
+# add_layer(NAME SOURCES file... USES layer... LIBRARIES lib...)
+function(add_layer name)
   cmake_parse_arguments(ARG "" "" "SOURCES;USES;LIBRARIES" ${ARGN})
   set(root "${CMAKE_BINARY_DIR}/layers/${name}")
   file(MAKE_DIRECTORY "${root}")
