@@ -29,7 +29,8 @@ constexpr int KSmallIconSize = 16;
 } // namespace
 
 TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
-    : FOwner(AOwner), FTaskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")),
+    : FOwner(AOwner), FArea(Application ? *Application->NotifyArea : ShellNotifyArea()),
+      FTaskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")),
       FFirstRetryDelay(AFirstRetryDelay < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM : AFirstRetryDelay)
 {
     CreateHandle(L"TTrayIcon");
@@ -129,7 +130,7 @@ void TTrayIcon::LoadIcon(UINT ADpi)
 
 bool TTrayIcon::Notify(DWORD AMessage)
 {
-    if (!Shell_NotifyIconW(AMessage, &FData)) return false;
+    if (!FArea.Notify(AMessage, FData)) return false;
     // One balloon per request: left set, NIF_INFO would make every later
     // NIM_MODIFY of image or tip show this balloon again, stale and unasked
     // (the shell does not always send NIN_BALLOONHIDE or NIN_BALLOONTIMEOUT).

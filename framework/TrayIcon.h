@@ -6,6 +6,7 @@
 #include <string>
 
 #include "framework/Classes.h"
+#include "framework/NotifyArea.h"
 #include "framework/Window.h"
 
 namespace fw {
@@ -27,7 +28,8 @@ public:
     static constexpr unsigned KFirstRetryDelay = 1000, KMaxRetryDelay = 60000;
 
     // AOwner becomes the popup menu's PopupComponent when the menu opens; while
-    // it is still being built, clicks are ignored.
+    // it is still being built, clicks are ignored. The icon lives in the
+    // application's NotifyArea as it is now.
     explicit TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay = KFirstRetryDelay);
     ~TTrayIcon() override;
     TTrayIcon(const TTrayIcon&) = delete;
@@ -67,6 +69,8 @@ private:
     int ShellIconSize(UINT ADpi = 0) const;
 
     TComponent* FOwner;
+    // The area the icon was added to: all its changes go there.
+    TNotifyArea& FArea;
     NOTIFYICONDATAW FData{};
     TImageList* FIcons = nullptr;
     int FIconIndex = 0;

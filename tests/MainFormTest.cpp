@@ -558,10 +558,22 @@ TEST_F(MainFormTest, ClicksBeforeTheWindowIsCreatedAreIgnored)
 
 TEST_F(MainFormTest, ExitOfTheMainFormEndsTheMessageLoop)
 {
+    // WM_QUIT is what ends the loop; it is taken here, so the test's own loops go on.
+    auto quitPosted = [] {
+        MSG msg;
+        return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+    };
     Create({});
-    // Not the application's main form here: closing only hides it.
     Form->menuExit->Click();
-    EXPECT_FALSE(IsWindowVisible(Form->Handle()));
+    EXPECT_FALSE(quitPosted()) << "a form that is not the main form ended the loop";
+
+    TfrmMain* main = nullptr;
+    Application->CreateForm(main);
+    ASSERT_EQ(Application->MainForm(), main);
+    main->menuExit->Click();
+    const bool quit = quitPosted();
+    Application->DestroyForm(main);
+    EXPECT_TRUE(quit) << "Exit left the message loop running";
 }
 
 } // namespace

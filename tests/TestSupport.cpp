@@ -8,9 +8,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "framework/Application.h"
 #include "framework/Handles.h"
 #include "framework/Text.h"
-#include "tools/common/WineNotify.h"
 
 namespace test {
 
@@ -46,7 +46,31 @@ void WriteAll(const std::wstring& APath, const std::string& AData)
         throw std::runtime_error("cannot write scenario");
 }
 
-using tools::TWineNotifyData;
+// The icon's width and its colour pixels as 32-bit top-down rows: what tells
+// one image from another, whoever drew them.
+void IconPixels(HICON AIcon, TNotifyRecord& ARecord)
+{
+    ICONINFO info{};
+    if (!GetIconInfo(AIcon, &info)) return;
+    fw::TBitmapHandle mask(info.hbmMask), colour(info.hbmColor);
+    BITMAP bitmap{};
+    if (!colour || !GetObjectW(colour.Get(), sizeof(bitmap), &bitmap)) return;
+    BITMAPINFO header{};
+    header.bmiHeader.biSize = sizeof(header.bmiHeader);
+    header.bmiHeader.biWidth = bitmap.bmWidth;
+    header.bmiHeader.biHeight = -bitmap.bmHeight;
+    header.bmiHeader.biPlanes = 1;
+    header.bmiHeader.biBitCount = 32;
+    header.bmiHeader.biCompression = BI_RGB;
+    std::vector<BYTE> bits(static_cast<size_t>(bitmap.bmWidth) * static_cast<size_t>(bitmap.bmHeight) * 4);
+    fw::TWindowDC screen(nullptr);
+    if (GetDIBits(screen.Get(), colour.Get(), 0, static_cast<UINT>(bitmap.bmHeight), bits.data(),
+                  &header, DIB_RGB_COLORS) != bitmap.bmHeight)
+        return;
+    ARecord.HasIcon = true;
+    ARecord.IconWidth = static_cast<unsigned>(bitmap.bmWidth);
+    ARecord.IconBits = std::move(bits);
+}
 
 } // namespace
 
@@ -102,59 +126,37 @@ void TRasScenario::ClearLog()
     DeleteFileW(FLog.c_str());
 }
 
-TFakeTray::TFakeTray()
+TFakeTray::TFakeTray() : FPrevious(fw::Application->NotifyArea)
 {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSW wc{};
-    if (!GetClassInfoW(instance, L"Shell_TrayWnd", &wc)) {
-        wc = WNDCLASSW{};
-        wc.lpfnWndProc = WndProc;
-        wc.hInstance = instance;
-        wc.lpszClassName = L"Shell_TrayWnd";
-        RegisterClassW(&wc);
-    }
-    FWnd = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                           nullptr, instance, this);
-    SetWindowLongPtrW(FWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    if (FindWindowW(L"Shell_TrayWnd", nullptr) != FWnd) throw std::runtime_error("fake tray is not the first");
+    fw::Application->NotifyArea = this;
 }
 
 TFakeTray::~TFakeTray()
 {
-    DestroyWindow(FWnd);
+    fw::Application->NotifyArea = FPrevious;
 }
 
-LRESULT CALLBACK TFakeTray::WndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+bool TFakeTray::Notify(DWORD AMessage, const NOTIFYICONDATAW& AData)
 {
-    auto* self = reinterpret_cast<TFakeTray*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
-    if (AMsg != WM_COPYDATA || !self) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-    auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
-    if (copy->cbData < sizeof(TWineNotifyData)) return FALSE;
-    auto* data = static_cast<const TWineNotifyData*>(copy->lpData);
     TNotifyRecord record;
-    record.Message = static_cast<DWORD>(copy->dwData);
-    record.Flags = data->uFlags;
-    record.Tip = data->szTip;
-    record.Info = data->szInfo;
-    record.InfoTitle = data->szInfoTitle;
-    record.Timeout = data->uTimeout;
-    record.InfoFlags = data->dwInfoFlags;
-    record.HasIcon = (data->uFlags & NIF_ICON) && copy->cbData > sizeof(TWineNotifyData);
-    record.IconWidth = data->width;
-    if (record.HasIcon) {
-        auto* bits = static_cast<const BYTE*>(copy->lpData) + sizeof(TWineNotifyData);
-        record.IconBits.assign(bits, bits + (copy->cbData - sizeof(TWineNotifyData)));
-    }
-    const std::pair<LONG, UINT> icon{data->hWnd, data->uID};
-    auto held = std::find(self->FIcons.begin(), self->FIcons.end(), icon);
-    bool holds = held != self->FIcons.end();
-    bool fits = record.Message == NIM_ADD ? !holds : holds;
-    bool accepted = !self->Refuse && (fits || !self->KeepsIcons);
-    if (accepted && record.Message == NIM_ADD && !holds) self->FIcons.push_back(icon);
-    if (accepted && record.Message == NIM_DELETE && holds) self->FIcons.erase(held);
+    record.Message = AMessage;
+    record.Flags = AData.uFlags;
+    record.Tip = AData.szTip;
+    record.Info = AData.szInfo;
+    record.InfoTitle = AData.szInfoTitle;
+    record.Timeout = AData.uTimeout;
+    record.InfoFlags = AData.dwInfoFlags;
+    if ((AData.uFlags & NIF_ICON) && AData.hIcon) IconPixels(AData.hIcon, record);
+    const std::pair<HWND, UINT> icon{AData.hWnd, AData.uID};
+    auto held = std::find(FIcons.begin(), FIcons.end(), icon);
+    bool holds = held != FIcons.end();
+    bool fits = AMessage == NIM_ADD ? !holds : holds;
+    bool accepted = !Refuse && (fits || !KeepsIcons);
+    if (accepted && AMessage == NIM_ADD && !holds) FIcons.push_back(icon);
+    if (accepted && AMessage == NIM_DELETE && holds) FIcons.erase(held);
     record.Accepted = accepted;
-    self->Records.push_back(std::move(record));
-    return accepted ? TRUE : FALSE;
+    Records.push_back(std::move(record));
+    return accepted;
 }
 
 // ---- TRunSoon ----

@@ -1,6 +1,6 @@
 #pragma once
 // Shared fixtures: the simulated service's scenario and log, a stand-in
-// notification area that records what the shell is told, and message pumping.
+// notification area that records what the program tells it, and message pumping.
 #include <windows.h>
 
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/NotifyArea.h"
 #include "framework/Window.h"
 
 namespace test {
@@ -33,8 +34,7 @@ private:
     std::wstring FDir, FScenario, FLog;
 };
 
-// What Wine's shell32 sends to the notification area for one Shell_NotifyIconW
-// call. The layout is Wine's own; it pins the behaviour on Wine only.
+// One call the program made to the notification area, as the area saw it.
 struct TNotifyRecord {
     DWORD Message = 0; // NIM_ADD, NIM_MODIFY, NIM_DELETE
     UINT Flags = 0;
@@ -43,18 +43,22 @@ struct TNotifyRecord {
     DWORD InfoFlags = 0;
     bool HasIcon = false;
     unsigned IconWidth = 0;
-    std::vector<BYTE> IconBits;
-    bool Accepted = false; // what the tray answered
+    std::vector<BYTE> IconBits; // the icon's colour pixels, 32 bits each
+    bool Accepted = false;      // what the area answered
 };
 
-// A window of class "Shell_TrayWnd" above Wine's own, so this process's
-// Shell_NotifyIconW calls reach it and are recorded.
-class TFakeTray {
+// A notification area that records every call instead of showing anything.
+// While it lives, it is the application's: tray icons made meanwhile talk to it.
+class TFakeTray final : public fw::TNotifyArea {
 public:
     TFakeTray();
-    ~TFakeTray();
+    ~TFakeTray() override;
     TFakeTray(const TFakeTray&) = delete;
     TFakeTray& operator=(const TFakeTray&) = delete;
+    TFakeTray(TFakeTray&&) = delete;
+    TFakeTray& operator=(TFakeTray&&) = delete;
+
+    bool Notify(DWORD AMessage, const NOTIFYICONDATAW& AData) override;
 
     std::vector<TNotifyRecord> Records;
     bool Refuse = false; // answer FALSE, as a shell that refuses the change
@@ -65,9 +69,8 @@ public:
     void LoseIcons() { FIcons.clear(); }
 
 private:
-    static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
-    HWND FWnd = nullptr;
-    std::vector<std::pair<LONG, UINT>> FIcons; // window and id of each icon held
+    fw::TNotifyArea* FPrevious;
+    std::vector<std::pair<HWND, UINT>> FIcons; // window and id of each icon held
 };
 
 // Runs AStep every AIntervalMs on this thread, also inside modal loops (an
