@@ -35,8 +35,8 @@ struct TUnit {
 };
 
 constexpr TUnit KUnits[] = {
-    {fw::InitializeFrameworkUnit, fw::FinalizeFrameworkUnit},
-    {uIniManager::InitializeUnit, uIniManager::FinalizeUnit},
+    {.Initialize = fw::InitializeFrameworkUnit, .Finalize = fw::FinalizeFrameworkUnit},
+    {.Initialize = uIniManager::InitializeUnit, .Finalize = uIniManager::FinalizeUnit},
 };
 
 // Finalises the first ACount units, newest first. Every unit is finalised

@@ -40,7 +40,7 @@ struct TApartment {
 
 void NeedCom() noexcept
 {
-    thread_local TApartment apartment;
+    static thread_local TApartment apartment;
 }
 
 HRESULT CreateComInstance(REFCLSID AClass, REFIID AInterface, void** AObject) noexcept

@@ -34,7 +34,7 @@ void InnermostMessage(const std::exception_ptr& AError, std::wstring& AResult)
         } catch (...) {
             InnermostMessage(std::current_exception(), AResult);
         }
-    } catch (...) {
+    } catch (...) { // NOLINT(bugprone-empty-catch): a thrown value that is no std::exception has no message
     }
 }
 

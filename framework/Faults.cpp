@@ -56,7 +56,7 @@ void CheckFault(TFaultSite ASite, std::string_view ATag)
     {
         std::lock_guard guard(faults.Lock);
         auto it = faults.Armed.begin();
-        while (it != faults.Armed.end() && !(it->Site == ASite && (it->Tag.empty() || it->Tag == ATag))) ++it;
+        while (it != faults.Armed.end() && (it->Site != ASite || (!it->Tag.empty() && it->Tag != ATag))) ++it;
         if (it == faults.Armed.end()) return;
         faults.Armed.erase(it);
         faults.Any = !faults.Armed.empty();

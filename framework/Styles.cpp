@@ -134,7 +134,7 @@ bool ReadStyleLine(std::u16string_view ALine, TStyle& AStyle, std::array<bool, K
         ANamed = true;
         return true;
     }
-    const auto* at = std::find(KStyleColorKeys.begin(), KStyleColorKeys.end(), key);
+    const auto* at = std::ranges::find(KStyleColorKeys, key);
     if (at == KStyleColorKeys.end()) return false;
     const auto color = ParseColor(value);
     if (!color) return false;
@@ -169,7 +169,7 @@ std::optional<TStyle> ParseStyle(std::string_view AText)
         }
         if (!ReadStyleLine(line, style, seen, named)) return std::nullopt;
     }
-    const bool allColors = std::all_of(seen.begin(), seen.end(), [](bool s) { return s; });
+    const bool allColors = std::ranges::all_of(seen, [](bool s) { return s; });
     if (!magic || !named || !allColors) return std::nullopt;
     return style;
 }

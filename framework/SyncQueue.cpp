@@ -4,7 +4,7 @@ namespace fw {
 
 void TSyncQueue::Synchronize(const std::function<void()>& AProc)
 {
-    TRequest request{&AProc, nullptr, false};
+    TRequest request{.Proc = &AProc, .Error = nullptr, .Done = false};
     {
         std::lock_guard guard(FLock);
         FQueue.push_back(&request);

@@ -125,7 +125,7 @@ DWORD WINAPI RequestThread(LPVOID AParam)
         fw::Synchronize([&] {
             if (request->Proc) request->Proc(request->Info, success);
         });
-    } catch (...) {
+    } catch (...) { // NOLINT(bugprone-empty-catch)
         // A completion's exception comes back here and ends this worker silently.
     }
     return 0;
@@ -136,7 +136,8 @@ DWORD WINAPI RequestThread(LPVOID AParam)
 void TVPNInfo::StartRequest(bool AConnect, const TConnectionProc& AProc) const
 {
     fw::CheckFault(fw::TFaultSite::StartThread);
-    auto request = std::make_unique<TRequest>(TRequest{*this, AProc, AConnect ? ConnectWorker : DisconnectWorker});
+    auto request = std::make_unique<TRequest>(
+        TRequest{.Info = *this, .Proc = AProc, .Body = AConnect ? ConnectWorker : DisconnectWorker});
     fw::TKernelHandle thread(CreateThread(nullptr, 0, RequestThread, request.get(), CREATE_SUSPENDED, nullptr));
     if (!thread) fw::RaiseLastOSError();
     if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {

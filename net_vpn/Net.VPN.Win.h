@@ -2,6 +2,7 @@
 // The user's VPN entries, read once from the phonebook, and the operations
 // on one entry: whether it is connected, connect and disconnect on a worker
 // thread of their own, hang-ups.
+#include <concepts>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,7 +25,7 @@ public:
         public:
             TConnectionProc() = default;
             TConnectionProc(std::nullptr_t) {}
-            template <typename F, typename = std::enable_if_t<std::is_invocable_v<F&, const TVPNInfo&, bool>>>
+            template <std::invocable<const TVPNInfo&, bool> F>
             TConnectionProc(F AFn)
                 : FFn(std::make_shared<const std::function<void(const TVPNInfo&, bool)>>(std::move(AFn)))
             {

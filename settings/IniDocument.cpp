@@ -97,7 +97,7 @@ TIniDocument TIniDocument::Parse(std::string_view ABytes, TUpper AUpper)
             const std::u16string_view name = Trim(line.substr(1, line.size() - 2));
             auto [slot, added] = document.FIndex.try_emplace(document.FUpper(name), document.FSections.size());
             if (added) {
-                document.FSections.push_back(TSection{std::u16string(name), {}});
+                document.FSections.push_back(TSection{.Name = std::u16string(name), .Lines = {}});
                 current = slot->second;
             } else {
                 current = NotFound;
@@ -166,7 +166,7 @@ void TIniDocument::WriteBool(std::u16string_view ASection, std::u16string_view A
     if (section == NotFound) {
         section = FSections.size();
         FIndex.emplace(FUpper(ASection), section);
-        FSections.push_back(TSection{std::u16string(ASection), {}});
+        FSections.push_back(TSection{.Name = std::u16string(ASection), .Lines = {}});
     }
     std::vector<std::u16string>& lines = FSections[section].Lines;
     const char16_t* text = AValue ? u"1" : u"0";
