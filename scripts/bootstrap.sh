@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs every Debian package the build, the tests and the demo need, on Debian 12
+# or 13: every name below is known to both.
 # Idempotent and non-interactive: it asks apt only for what is missing.
 set -euo pipefail
 
@@ -19,7 +20,9 @@ packages=(
   # Every locale, Turkish and Japanese among them, as a developer's machine may have: the
   # scripts and the tests must behave the same under any of them (tests/locales.py)
   locales-all
-  clang libclang-rt-14-dev
+  # scripts/native-tests.sh: clang and its sanitizers' runtime, by the names Debian 12
+  # and 13 both know (each release's own version of clang)
+  clang libclang-rt-dev
   # scripts/lint.sh
   clang-format clang-tidy
 )
