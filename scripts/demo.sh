@@ -111,10 +111,9 @@ if [ "$mode" = display ]; then
   [ -n "$window" ] || fail "no Wine desktop window on $DISPLAY"
 fi
 
-# The desktop and where its first tray icon sits, as every script here has them (wine.env).
+# The desktop, as every script here has it (wine.env). The tray icon is found on it by
+# its look (find_icon), wherever this Wine's shell shows it.
 width=$DESKTOP_WIDTH height=$DESKTOP_HEIGHT
-icon_left=$TRAY_FIRST_LEFT icon_top=$TRAY_TOP icon_size=$TRAY_ICON_SIZE
-icon_x=$((icon_left + icon_size / 2)) icon_y=$((icon_top + icon_size / 2))
 # Where the pointer waits while pictures are taken: bare desktop, away from all they show.
 rest_x=300 rest_y=200
 
@@ -170,22 +169,39 @@ crop() {
   /usr/bin/convert "$1" -crop "$((r - l))x$((b - t))+$l+$t" +repage -scale "$3" -strip "$2"
 }
 
+# crop_with_icon SRC DEST SCALE MARGIN LEFT TOP RIGHT BOTTOM: that box and the tray icon,
+# wherever the shell shows it, with MARGIN pixels beside them and 10 above and below.
+crop_with_icon() {
+  local l=$(($5 < icon_left ? $5 : icon_left)) t=$(($6 < icon_top ? $6 : icon_top))
+  local r=$(($7 > icon_right ? $7 : icon_right)) b=$(($8 > icon_bottom ? $8 : icon_bottom))
+  crop "$1" "$2" "$3" $((l - $4)) $((t - 10)) $((r + $4)) $((b + 10))
+}
+
 # The pointer moves away after the click: the driver sends the keys to the menu, and a
 # hovering pointer would highlight an item in the pictures.
 open_menu() {
   pointer "$icon_x" "$icon_y"
   xdotool click 1
   driver wait-menu 10000 || fail "the menu did not open: $(cat "$demo/driver.err")"
-  read -r menu_left menu_top _ _ <"$demo/driver.out"
+  read -r menu_left menu_top menu_right menu_bottom <"$demo/driver.out"
   pointer "$rest_x" "$rest_y"
+}
+
+# find_icon: takes a picture and finds Tarnwick's one tray icon in it; sets icon_state
+# ("connected" or "disconnected"), the box of its disc (icon_left, icon_top, icon_right,
+# icon_bottom) and its middle (icon_x, icon_y). Fails unless exactly one shows.
+find_icon() {
+  local found
+  shot "$demo/shot-icon.png" || return 1
+  found=$(/usr/bin/python3 tools/screen/trayfinder.py "$demo/shot-icon.png") || return 1
+  [ -n "$found" ] && [ "$(wc -l <<<"$found")" -eq 1 ] || return 1
+  read -r icon_state icon_left icon_top icon_right icon_bottom <<<"$found"
+  icon_x=$(((icon_left + icon_right) / 2)) icon_y=$(((icon_top + icon_bottom) / 2))
 }
 
 # connected: whether the icon shows the connected image (a yellow disc).
 connected() {
-  local n
-  shot "$demo/shot-icon.png" || return 1
-  n=$(/usr/bin/convert "$demo/shot-icon.png" -crop "${icon_size}x$icon_size+$icon_left+$icon_top" +repage -depth 8 txt:- | grep -ci '#FFF000') || return 1
-  [ "$n" -ge 40 ]
+  find_icon && [ "$icon_state" = connected ]
 }
 
 # 1. The icon and its tip. At start-up the last entry's state (Lab's) stands, until the
@@ -201,17 +217,16 @@ while [ "$seen" -lt 2 ]; do
 done
 pointer "$icon_x" "$icon_y"
 rect=$(wait_rect 10 tooltips_class32 Office) || fail "the icon's tip did not show"
-read -r left top _ _ <<<"$rect"
+read -r left top right bottom <<<"$rect"
 shot "$demo/shot-tray.png"
-left=$((left < icon_left ? left : icon_left))
-crop "$demo/shot-tray.png" "$demo/tray.png" 400% $((left - icon_size)) $((top - 10)) "$width" "$height"
+crop_with_icon "$demo/shot-tray.png" "$demo/tray.png" 400% 16 "$left" "$top" "$right" "$bottom"
 pointer "$rest_x" "$rest_y"
 wait_gone 10 tooltips_class32 Office || fail "the icon's tip stays after the pointer left"
 
 # 2. The menu, with the icon it came from. Opening it asks every entry afresh: Office is checked.
 open_menu
 shot "$demo/shot-menu.png"
-crop "$demo/shot-menu.png" "$demo/menu.png" 200% $((menu_left - 10)) $((menu_top - 10)) "$width" "$height"
+crop_with_icon "$demo/shot-menu.png" "$demo/menu.png" 200% 10 "$menu_left" "$menu_top" "$menu_right" "$menu_bottom"
 driver menu-key Escape 5000 && driver wait-no-menu 5000 || fail "the menu did not close"
 
 # 3. The version dialog, by the menu's access key.
@@ -234,9 +249,9 @@ pointer "$rest_x" "$rest_y"
 open_menu
 driver menu-key Down 5000 && driver menu-key Down 5000 && driver menu-key Return 5000 || fail "could not choose Lab"
 rect=$(wait_rect 15 tooltips_class32 "Lab: Connected") || fail "no balloon \"Lab: Connected\" (see $demo/rassim.log)"
-read -r left top _ _ <<<"$rect"
+read -r left top right bottom <<<"$rect"
 shot "$demo/shot-balloon.png"
-crop "$demo/shot-balloon.png" "$demo/balloon.png" 200% $((left - 10)) $((top - 10)) "$width" "$height"
+crop_with_icon "$demo/shot-balloon.png" "$demo/balloon.png" 200% 10 "$left" "$top" "$right" "$bottom"
 
 # 5. A box in the theme: another program holds the settings file, so storing the
 # notification toggle fails and says so. The toggle goes back once the file is free.

@@ -64,8 +64,8 @@ void IconPixels(HICON AIcon, TNotifyRecord& ARecord)
     header.bmiHeader.biCompression = BI_RGB;
     std::vector<BYTE> bits(static_cast<size_t>(bitmap.bmWidth) * static_cast<size_t>(bitmap.bmHeight) * 4);
     fw::TWindowDC screen(nullptr);
-    if (GetDIBits(screen.Get(), colour.Get(), 0, static_cast<UINT>(bitmap.bmHeight), bits.data(),
-                  &header, DIB_RGB_COLORS) != bitmap.bmHeight)
+    if (GetDIBits(screen.Get(), colour.Get(), 0, static_cast<UINT>(bitmap.bmHeight), bits.data(), &header,
+                  DIB_RGB_COLORS) != bitmap.bmHeight)
         return;
     ARecord.HasIcon = true;
     ARecord.IconWidth = static_cast<unsigned>(bitmap.bmWidth);

@@ -379,6 +379,8 @@ def main():
         progs = {label: copy_as(path, bindir, label) for label, path in zip(labels, builds)}
         progs["baseline"] = Path(shutil.copy2(baseline, bindir))
         watch = Path(shutil.copy2(watcher, bindir))
+        # The recorder of the programs' tray calls, which the watcher loads from beside itself.
+        shutil.copy2(watcher.with_name("tw_trayrec.dll"), bindir)
         scenario = workdir / "scenario.txt"
         scenario.write_text(SCENARIO)
         session = Session(build, workdir, watch)

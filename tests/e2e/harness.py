@@ -49,9 +49,9 @@ from pathlib import Path
 SOURCE = Path(__file__).resolve().parents[2]
 LIB_SH = SOURCE / "tools" / "wine" / "lib.sh"
 
-sys.path.insert(0, str(SOURCE / "tools" / "wine"))
-from wine_env import (DEBUG, DESKTOP_SIZE, ICON_SIZE, LOCALE, OVERRIDES, TRAY_FIRST_LEFT, TRAY_STEP,  # noqa: E402
-                      TRAY_TOP, WINE, WINESERVER)
+sys.path[:0] = [str(SOURCE / "tools" / "wine"), str(SOURCE / "tools" / "screen")]
+import trayfinder  # noqa: E402
+from wine_env import DEBUG, DESKTOP_SIZE, LOCALE, OVERRIDES, WINE, WINESERVER  # noqa: E402
 
 XVFB = "/usr/bin/Xvfb"
 XDOTOOL = "/usr/bin/xdotool"
@@ -60,15 +60,6 @@ CONVERT = "/usr/bin/convert"  # another "convert" may come first on the PATH
 
 TRAY_CLASS = "TTrayIcon"
 POLL_INTERVAL_S = 5.0  # how often the program asks the service for connections
-
-# The discs of the two tray images; the letters on them are in other colours.
-ICON_COLOURS = {
-    "disconnected": (0x00, 0xB7, 0xEE),
-    "connected": (0xFF, 0xF0, 0x00),
-}
-COLOUR_TOLERANCE = 24
-# A 16x16 disc shows ~100 disc-coloured pixels inside its rim; a few stray ones are no icon.
-MIN_DISC_PIXELS = 40
 
 XDOTOOL_BUTTONS = {"left": "1", "middle": "2", "right": "3"}
 
@@ -457,15 +448,17 @@ class Session:
 
     # ---- the program ----
 
-    def start(self, *args, exe=None):
-        """Starts Tarnwick.exe, or `exe` (a patched copy, say) in its place."""
+    def start(self, *args, exe=None, env=None):
+        """Starts Tarnwick.exe, or `exe` (a patched copy, say) in its place; `env` adds to
+        the session's environment."""
         out = f"program-{len(self.programs) + 1}.out"
-        program = Program(self._spawn([WINE, str(exe or self.exe), *args], out, signal.SIGKILL), self.tmp / out)
+        program = Program(self._spawn([WINE, str(exe or self.exe), *args], out, signal.SIGKILL,
+                                      env=dict(self.env, **(env or {}))), self.tmp / out)
         self.programs.append(program)
         return program
 
     def start_ready(self, state="disconnected", timeout=20, exe=None):
-        """Starts the program and waits for its tray icon to be drawn in the first slot."""
+        """Starts the program and waits for its tray icon to be drawn."""
         program = self.start(exe=exe)
         self.wait_window(TRAY_CLASS, timeout)
         self.wait_tray(state, timeout)
@@ -709,36 +702,46 @@ class Session:
             counts[(rgb[0], rgb[1], rgb[2])] += 1
         return counts
 
-    @staticmethod
-    def tray_slot(slot):
-        return TRAY_FIRST_LEFT - slot * TRAY_STEP, TRAY_TOP
+    def tray_icons(self, png=None):
+        """The program's tray icons on the screen now (trayfinder.Icon: state and disc box),
+        found by their look wherever the shell shows them."""
+        return trayfinder.find_in(png or self.screenshot("tray"))
 
-    def tray_state(self, slot=0, png=None):
-        """Which of the program's icons the tray slot shows ("disconnected", "connected"), or None."""
-        png = png or self.screenshot(f"tray{slot}")
-        left, top = self.tray_slot(slot)
-        counts = self.colours(png, left, top, ICON_SIZE, ICON_SIZE)
-        best, best_count = None, 0
-        for state, wanted in ICON_COLOURS.items():
-            n = sum(c for rgb, c in counts.items()
-                    if max(abs(a - b) for a, b in zip(rgb, wanted)) <= COLOUR_TOLERANCE)
-            if n >= MIN_DISC_PIXELS and n > best_count:
-                best, best_count = state, n
-        return best
+    def tray_state(self, png=None):
+        """Which of the program's images its tray icon shows ("disconnected", "connected"),
+        or None when none is shown; more than one icon of ours fails the test."""
+        icons = self.tray_icons(png)
+        check(len(icons) <= 1, f"{len(icons)} icons of ours on the screen: {icons}")
+        return icons[0].state if icons else None
 
-    def wait_tray(self, state, timeout, slot=0):
-        """Waits until the slot shows `state` (None: no icon of ours); returns the seconds it took."""
-        began = time.monotonic()
+    def wait_tray_icon(self, timeout, state=None):
+        """Waits for the one tray icon of ours (showing `state`, when given); returns it."""
         seen = []
 
         def probe():
-            current = self.tray_state(slot)
-            seen.append(current)
-            return current == state
+            icons = self.tray_icons()
+            seen.append(icons)
+            return len(icons) == 1 and (state is None or icons[0].state == state) and icons[0]
         try:
-            wait_until(f"tray slot {slot} showing {state}", probe, timeout, 0.2)
+            return wait_until(f"a tray icon of ours{' showing ' + state if state else ''}", probe, timeout, 0.2)
         except TestFailure as failure:
             raise TestFailure(f"{failure} (last seen: {seen[-1] if seen else 'nothing'})") from None
+
+    def wait_tray(self, state, timeout):
+        """Waits until the tray shows `state` (None: no icon of ours); returns the seconds it took."""
+        began = time.monotonic()
+        if state is None:
+            seen = []
+
+            def gone():
+                seen.append(self.tray_icons())
+                return not seen[-1]
+            try:
+                wait_until("no tray icon of ours", gone, timeout, 0.2)
+            except TestFailure as failure:
+                raise TestFailure(f"{failure} (last seen: {seen[-1] if seen else 'nothing'})") from None
+        else:
+            self.wait_tray_icon(timeout, state)
         return time.monotonic() - began
 
     # ---- the pointer and the keyboard ----
@@ -757,9 +760,9 @@ class Session:
     def click(self, x, y, button="left"):
         self.xdotool("mousemove", x, y, "click", XDOTOOL_BUTTONS[button])
 
-    def click_tray(self, button="left", slot=0):
-        left, top = self.tray_slot(slot)
-        self.click(left + ICON_SIZE // 2, top + ICON_SIZE // 2, button)
+    def click_tray(self, button="left", timeout=10):
+        """Clicks the middle of the program's tray icon, wherever the shell shows it."""
+        self.click(*trayfinder.centre(self.wait_tray_icon(timeout)), button)
 
     def type_into_menu(self, *keys, timeout=10):
         # Keys typed on the X server go wherever Wine last left the X focus; now

@@ -150,11 +150,11 @@ def damaged_is_fatal(stem, style_text):
         buttons = [t for c, t in controls if c == "Button"]
         check(buttons == ["OK"], f"the box's buttons are {buttons}, not a single OK")
         check(s.count_windows(TRAY_CLASS) == 0, "a tray icon window exists")
-        check(s.tray_state(0, keep(s, s.screenshot("box"), f"box-{stem}")) is None, "a tray icon is drawn")
+        check(s.tray_state(keep(s, s.screenshot("box"), f"box-{stem}")) is None, "a tray icon is drawn")
         s.driver("click", "OK", ms(5))
         code = program.wait_exit(10)
         check(code == 1, f"exit code {code}, not 1")
-        check(s.tray_state(0) is None, "a tray icon is drawn after the exit")
+        check(s.tray_state() is None, "a tray icon is drawn after the exit")
     return case
 
 
@@ -180,7 +180,7 @@ def missing_service_functions(s):
             check(program.running(), "the program ended without the service's functions")
             time.sleep(0.5)
         check(s.count_windows(BOX_CLASS, visible_only=True) == 0, "a box is shown")
-        check(s.tray_state(0) == "disconnected", "the tray icon is not the disconnected one")
+        check(s.tray_state() == "disconnected", "the tray icon is not the disconnected one")
         exit_from_menu(s, program)
     finally:
         shutil.copyfile(s.sim_dll, system32)

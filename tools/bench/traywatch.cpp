@@ -1,24 +1,25 @@
 // Measures how long a tray program takes to put its icon up and how much memory
-// it holds once idle. It stands in for the shell's tray window: Shell_NotifyIconW
-// sends WM_COPYDATA to the first top-level window of class "Shell_TrayWnd", and a
-// topmost one made here comes before the desktop's own.
+// it holds once idle. It records the program's own Shell_NotifyIconW calls
+// with tw_trayrec.dll (tools/common/TrayRecord.h), in place before the
+// program's first window: the shell still gets every call and shows the icon.
 //
 // Usage: tw_traywatch [--timeout-ms N] [--settle-ms N] [--close-ms N]
 //                     [--handshake BASE] [--] PROGRAM [ARGS...]
 //        tw_traywatch --hold-desktop BASE
 // Prints one line: "traywatch ok key=value ..." or "traywatch error=WHAT ...".
-// Keys: tray_ms (CreateProcess to the first NIM_ADD), idle_ms (to input idle),
-// settled_ms (to a quiet spell of --settle-ms after idle), record (bytes of that
-// NIM_ADD), adds/modifies/deletes (the program's tray messages), foreign (anyone
-// else's), ws/peak_ws/private/pagefile (GetProcessMemoryInfo once settled),
-// exit (clean: ended after a quit; killed; gone: ended by itself) and code.
+// Keys: tray_ms (CreateProcess to the first NIM_ADD call), idle_ms (to input
+// idle), settled_ms (to a quiet spell of --settle-ms after idle), added (what
+// the shell answered that NIM_ADD: 1 took it), adds/modifies/deletes (the
+// program's tray calls), ws/peak_ws/private/pagefile (GetProcessMemoryInfo
+// once settled), exit (clean: ended after a quit; killed; gone: ended by
+// itself) and code.
 // With --handshake it creates BASE.ready once the figures are taken and waits
 // for BASE.go before ending the program, so a caller can look at it first.
 // --hold-desktop keeps the session's desktop, and with it the desktop's
 // explorer, alive between measured starts: Wine closes a desktop a second after
 // its last program leaves, and a start that races explorer's restart measures
-// explorer. It creates BASE.ready once explorer's tray is up and leaves when
-// BASE.go appears.
+// explorer. It creates BASE.ready once the shell's taskbar window is up and
+// leaves when BASE.go appears.
 #include <windows.h>
 #include <psapi.h>
 #include <shellapi.h>
@@ -32,13 +33,11 @@
 
 #include "framework/Handles.h"
 #include "tools/common/Protocol.h"
-#include "tools/common/WineNotify.h"
+#include "tools/common/TrayRecorder.h"
 
 namespace {
 
 using tools::KShellTrayClass;
-// Smallest record Wine's Shell_NotifyIconW sends; icon bits follow it.
-constexpr DWORD KMinRecordSize = sizeof(tools::TWineNotifyData);
 
 int64_t Now() noexcept
 {
@@ -72,14 +71,13 @@ struct TOptions {
     std::wstring CommandLine;
 };
 
-// What the tray window has seen from the watched process.
+// The watched program's tray calls.
 struct TTrayLog {
     DWORD Pid = 0;
     int Adds = 0;
     int Modifies = 0;
     int Deletes = 0;
-    int Foreign = 0;
-    DWORD FirstAddSize = 0;
+    BOOL FirstAddResult = FALSE;
     int64_t FirstAdd = 0;
     int64_t Last = 0;
 };
@@ -158,39 +156,24 @@ void Print(const char* AFormat, ...)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), buffer, size, &written, nullptr);
 }
 
-LRESULT CALLBACK TrayWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+void Count(TTrayLog& ALog, const tools::TTrayRecord& ARecord)
 {
-    if (AMsg == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(ALParam);
-        SetWindowLongPtrW(AWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* traffic = reinterpret_cast<TTrayLog*>(GetWindowLongPtrW(AWnd, GWLP_USERDATA));
-    if (AMsg != WM_COPYDATA || !traffic) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-    int64_t at = Now();
-    // Wine passes the icon's window as wParam; its owner tells whose icon it is.
-    DWORD pid = 0;
-    GetWindowThreadProcessId(reinterpret_cast<HWND>(AWParam), &pid);
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
-    if (!data || pid == 0 || pid != traffic->Pid) {
-        ++traffic->Foreign;
-        return TRUE;
-    }
-    traffic->Last = at;
-    switch (data->dwData) {
+    if (ARecord.Pid != ALog.Pid) return;
+    ALog.Last = ARecord.Time;
+    switch (ARecord.Message) {
     case NIM_ADD:
-        if (traffic->Adds++ == 0) {
-            traffic->FirstAdd = at;
-            traffic->FirstAddSize = data->cbData;
+        if (ALog.Adds++ == 0) {
+            ALog.FirstAdd = ARecord.Time;
+            ALog.FirstAddResult = ARecord.Result;
         }
         break;
-    case NIM_MODIFY: ++traffic->Modifies; break;
-    case NIM_DELETE: ++traffic->Deletes; break;
+    case NIM_MODIFY: ++ALog.Modifies; break;
+    case NIM_DELETE: ++ALog.Deletes; break;
     default: break;
     }
-    return TRUE;
 }
 
-// Serves the tray window until ADone says stop, AProcess ends or ADeadline
+// Serves the recorder's window until ADone says stop, AProcess ends or ADeadline
 // passes. Answers true when ADone was met.
 template <typename TDone>
 bool Pump(HANDLE AProcess, int64_t ADeadline, TDone ADone)
@@ -257,6 +240,7 @@ int HoldDesktop(const std::wstring& ABase)
         Print("traywatch error=create-window gle=%lu\n", GetLastError());
         return 1;
     }
+    // The shell's taskbar window is where it keeps the notification area.
     if (!Pump(nullptr, Now() + Ticks(30000), [] { return FindWindowW(KShellTrayClass, nullptr) != nullptr; })) {
         Print("traywatch error=no-explorer-tray\n");
         return 1;
@@ -283,26 +267,12 @@ int wmain(int AArgc, wchar_t** AArgv)
     }
     const int64_t deadline = Now() + Ticks(options.TimeoutMs);
 
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = TrayWndProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = KShellTrayClass;
-    if (!RegisterClassExW(&wc)) {
-        Print("traywatch error=register-class gle=%lu\n", GetLastError());
-        return 1;
-    }
     TTrayLog traffic;
-    fw::TWindowHandle tray(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, KShellTrayClass, L"", WS_POPUP, 0, 0, 0, 0,
-                                           nullptr, nullptr, instance, &traffic));
-    if (!tray) {
-        Print("traywatch error=create-window gle=%lu\n", GetLastError());
-        return 1;
-    }
-    // Shell_NotifyIconW takes the first window of the class; it must be ours.
-    if (FindWindowW(KShellTrayClass, nullptr) != tray.Get()) {
-        Print("traywatch error=not-first-tray-window\n");
+    tools::TTrayRecorder recorder;
+    recorder.OnRecord = [&](const tools::TTrayRecord& ARecord) { Count(traffic, ARecord); };
+    std::wstring error;
+    if (!recorder.Start(error)) {
+        Print("traywatch error=recorder what=\"%ls\"\n", error.c_str());
         return 1;
     }
 
@@ -310,8 +280,13 @@ int wmain(int AArgc, wchar_t** AArgv)
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
     std::wstring commandLine = options.CommandLine;
+    // The program alone gets the recorder's window: it inherits the variable.
+    SetEnvironmentVariableW(tools::KRecorderWindowVariable, recorder.WindowText().c_str());
     const int64_t start = Now();
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    const BOOL created = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                                        &pi);
+    SetEnvironmentVariableW(tools::KRecorderWindowVariable, nullptr);
+    if (!created) {
         Print("traywatch error=create-process gle=%lu\n", GetLastError());
         return 1;
     }
@@ -329,8 +304,8 @@ int wmain(int AArgc, wchar_t** AArgv)
         return fail(Exited(process.Get()) ? "exited-before-icon" : "no-icon-in-time");
 
     // Input idle: the program has reached its message loop with nothing queued.
-    // Short blocking waits keep the moment exact; between them the tray window
-    // is served, so a program sending to it is never held up for long.
+    // Short blocking waits keep the moment exact; between them the recorder's
+    // window is served, so a program reporting to it is never held up for long.
     int64_t idle = 0;
     while (!idle) {
         MSG msg;
@@ -366,14 +341,11 @@ int wmain(int AArgc, wchar_t** AArgv)
     const int adds = traffic.Adds, modifies = traffic.Modifies;
     const char* how = Stop(process.Get(), pi.dwThreadId, options.CloseMs);
 
-    // A short record means this Wine speaks another tray protocol than the one measured here.
-    const char* status = !released ? (exitedWhileHeld ? "error=exited-while-held" : "error=handshake-timeout")
-                         : traffic.FirstAddSize < KMinRecordSize ? "error=short-record"
-                                                                 : "ok";
-    Print("traywatch %s pid=%lu tray_ms=%.3f idle_ms=%.3f settled_ms=%.3f record=%lu adds=%d modifies=%d "
-          "deletes=%d foreign=%d ws=%llu peak_ws=%llu private=%llu pagefile=%llu exit=%s code=%lu\n",
+    const char* status = !released ? (exitedWhileHeld ? "error=exited-while-held" : "error=handshake-timeout") : "ok";
+    Print("traywatch %s pid=%lu tray_ms=%.3f idle_ms=%.3f settled_ms=%.3f added=%d adds=%d modifies=%d "
+          "deletes=%d ws=%llu peak_ws=%llu private=%llu pagefile=%llu exit=%s code=%lu\n",
           status, pi.dwProcessId, Millis(traffic.FirstAdd - start), Millis(idle - start), Millis(settled - start),
-          traffic.FirstAddSize, adds, modifies, traffic.Deletes, traffic.Foreign,
+          traffic.FirstAddResult ? 1 : 0, adds, modifies, traffic.Deletes,
           static_cast<unsigned long long>(memory.WorkingSetSize),
           static_cast<unsigned long long>(memory.PeakWorkingSetSize),
           static_cast<unsigned long long>(memory.PrivateUsage), static_cast<unsigned long long>(memory.PagefileUsage),

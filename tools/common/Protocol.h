@@ -15,7 +15,7 @@ constexpr UINT KTrayCallback = WM_USER + 1;
 constexpr WPARAM KTrayIconId = 1;
 
 constexpr wchar_t KMenuClass[] = L"#32768";
-// Wine's Shell_NotifyIconW sends to the first top-level window of this class.
+// The shell's taskbar window, which holds the notification area and shows its balloons.
 constexpr wchar_t KShellTrayClass[] = L"Shell_TrayWnd";
 
 // The inspect protocol. A tool hooks the thread that owns a window with

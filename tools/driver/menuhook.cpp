@@ -214,10 +214,12 @@ std::wstring GuiResources(DWORD AFlags)
     return std::to_wstring(count);
 }
 
-// Wine keeps each process's GDI objects in a table that the PEB points to, as
-// Windows does: one 24-byte entry per handle, its object type in byte 14 (0 for
-// a free entry), the stock flag in the top bit of byte 12. A Wine-internal
-// layout, read only to stand in for GetGuiResources where that is a stub.
+// The GDI handle table that the PEB points to (GdiSharedHandleTable): one
+// 24-byte entry per handle, its object type in byte 14 (0 for a free entry),
+// the stock flag in the top bit of byte 12, in the layout Windows gave it and
+// Wine 8 and 10 keep. Wine keeps one table per process, so the live entries are
+// the process's GDI objects; read only to stand in for GetGuiResources where
+// that is a stub.
 constexpr size_t KPebGdiTable = 0xF8;
 constexpr size_t KGdiEntrySize = 24, KGdiEntries = 0x10000;
 

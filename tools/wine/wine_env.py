@@ -1,7 +1,7 @@
-"""Wine's paths and the virtual desktop's geometry, read from wine.env beside this file.
+"""Wine's paths and the virtual desktop's size, read from wine.env beside this file.
 
 The shell scripts read the same file (lib.sh), so both sides agree on the wineserver,
-the DLL overrides and where the tray icons are.
+the DLL overrides and the desktop.
 """
 
 import re
@@ -33,8 +33,3 @@ DEBUG = _VALUES["WINE_DEBUG"]
 LOCALE = _VALUES["WINE_LOCALE"]
 DESKTOP_NAME = _VALUES["DESKTOP_NAME"]
 DESKTOP_SIZE = (int(_VALUES["DESKTOP_WIDTH"]), int(_VALUES["DESKTOP_HEIGHT"]))
-TASKBAR_TOP = int(_VALUES["TASKBAR_TOP"])
-TRAY_TOP = int(_VALUES["TRAY_TOP"])
-TRAY_FIRST_LEFT = int(_VALUES["TRAY_FIRST_LEFT"])
-TRAY_STEP = int(_VALUES["TRAY_STEP"])
-ICON_SIZE = int(_VALUES["TRAY_ICON_SIZE"])

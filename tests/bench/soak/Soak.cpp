@@ -7,10 +7,12 @@
 // clicks in turn), and every --dpi-every cycles one DPI change, delivered as
 // WM_DPICHANGED inside the program by twmenuhook.dll.
 //
-// It stands in for the shell's tray window, as a topmost "Shell_TrayWnd" that
-// Wine's Shell_NotifyIconW finds first, so it sees each result balloon and
-// icon change the moment the program sends it: every step waits for what it
-// caused, never for a fixed time.
+// It records the program's own Shell_NotifyIconW calls with tw_trayrec.dll
+// (tools/common/TrayRecord.h), so it sees each result balloon and icon change
+// the moment the program sends it: every step waits for what it caused, never
+// for a fixed time. The recorder must be in place before the program starts:
+// with --ready BASE, tw_soak writes its window (the value of TW_TRAYREC_WINDOW
+// for the program) to BASE.ready, then waits for the program's tray icon.
 //
 // Readings (twmenuhook.dll, in the program's process) are taken at the start,
 // once a warm-up cycle has filled every cache, then every --report-every
@@ -32,13 +34,12 @@
 #include "framework/Handles.h"
 #include "tools/common/InspectClient.h"
 #include "tools/common/Protocol.h"
+#include "tools/common/TrayRecorder.h"
 #include "tools/common/WindowQueries.h"
-#include "tools/common/WineNotify.h"
 
 namespace {
 
 using tools::KMenuClass;
-using tools::KShellTrayClass;
 using tools::KTrayCallback;
 using tools::KTrayIconClass;
 using tools::KTrayIconId;
@@ -51,8 +52,6 @@ constexpr UINT KInspectTimeoutMs = 2 * tools::KInspectTimeoutMs;
 
 // The DPIs the changes go through in turn: four icon sizes (24, 32, 20, 16).
 constexpr UINT KDpis[] = {144, 192, 120, 96};
-
-using tools::TWineNotifyData;
 
 struct TFailure {
     std::string What;
@@ -77,7 +76,7 @@ void Print(const std::string& ALine)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-// What the stand-in tray has seen from the program.
+// What the recorder has seen of the program's tray calls.
 struct TTraySeen {
     DWORD Pid = 0;
     unsigned Modifies = 0;
@@ -87,27 +86,20 @@ struct TTraySeen {
 };
 TTraySeen GSeen;
 
-LRESULT CALLBACK TrayWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LPARAM ALParam)
+void See(const tools::TTrayRecord& ARecord)
 {
-    if (AMsg != WM_COPYDATA) return DefWindowProcW(AWnd, AMsg, AWParam, ALParam);
-    // Wine passes the icon's window in wParam: its owner tells whose icon it is.
-    DWORD pid = 0;
-    GetWindowThreadProcessId(reinterpret_cast<HWND>(AWParam), &pid);
-    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(ALParam);
-    if (pid != GSeen.Pid || !copy || copy->cbData < sizeof(TWineNotifyData)) return TRUE;
-    const auto* data = static_cast<const TWineNotifyData*>(copy->lpData);
-    if (copy->dwData != NIM_MODIFY) return TRUE;
+    if (GSeen.Pid && ARecord.Pid != GSeen.Pid) return;
+    if (ARecord.Message != NIM_MODIFY) return;
     ++GSeen.Modifies;
-    if (data->uFlags & NIF_INFO) {
+    if (ARecord.Flags & NIF_INFO) {
         ++GSeen.Balloons;
-        GSeen.LastBalloon.assign(data->szInfo, wcsnlen(data->szInfo, 256));
+        GSeen.LastBalloon.assign(ARecord.Info, wcsnlen(ARecord.Info, std::size(ARecord.Info)));
     }
-    if ((data->uFlags & NIF_ICON) && copy->cbData > sizeof(TWineNotifyData)) GSeen.LastIconWidth = data->width;
-    return TRUE;
+    if (ARecord.Flags & NIF_ICON) GSeen.LastIconWidth = ARecord.IconWidth;
 }
 
-// Serves this thread's windows (the stand-in tray above all: the program waits
-// for it in Shell_NotifyIconW) until ADone holds; fails at the deadline.
+// Serves this thread's windows (the recorder's above all: the program waits
+// for it in each Shell_NotifyIconW call) until ADone holds; fails at the deadline.
 template <typename TDone>
 void PumpUntil(const char* AWhat, DWORD ATimeoutMs, TDone ADone)
 {
@@ -220,6 +212,7 @@ struct TOptions {
     unsigned ReportEvery = 50;
     std::wstring Entry = L"Office";
     DWORD TimeoutMs = 10000;
+    std::wstring Ready;
 };
 
 class TSoak {
@@ -311,7 +304,7 @@ private:
         if (IconSizeAt(dpi) == GSeen.LastIconWidth) dpi = KDpis[FNextDpi++ % std::size(KDpis)];
         unsigned before = GSeen.Modifies;
         FInspector.Ask(static_cast<LPARAM>(dpi));
-        // The program's Shell_NotifyIconW reached the stand-in tray while the request was sent.
+        // The program's Shell_NotifyIconW call was recorded while the request was sent.
         unsigned expected = IconSizeAt(dpi);
         if (GSeen.Modifies == before || GSeen.LastIconWidth != expected)
             Fail("after WM_DPICHANGED for " + std::to_string(dpi) + " DPI the shell has a " +
@@ -374,8 +367,8 @@ bool ParseOptions(int AArgc, wchar_t** AArgv, TOptions& AOptions)
     for (int i = 1; i < AArgc; i += 2) {
         if (i + 1 >= AArgc) return false;
         std::wstring name = AArgv[i], value = AArgv[i + 1];
-        if (name == L"--entry") {
-            AOptions.Entry = value;
+        if (name == L"--entry" || name == L"--ready") {
+            (name == L"--entry" ? AOptions.Entry : AOptions.Ready) = value;
             continue;
         }
         wchar_t* end = nullptr;
@@ -401,23 +394,28 @@ int wmain(int argc, wchar_t** argv)
 {
     TOptions options;
     if (!ParseOptions(argc, argv, options)) {
-        Print("usage: tw_soak [--cycles N] [--dpi-every N] [--report-every N] [--entry NAME] [--timeout-ms N]");
+        Print("usage: tw_soak [--cycles N] [--dpi-every N] [--report-every N] [--entry NAME] [--timeout-ms N] "
+              "[--ready BASE]");
         return 2;
     }
     try {
-        HWND tray = FindWindowW(KTrayIconClass, nullptr);
-        if (!tray) Fail("Tarnwick is not running (no window of class TTrayIcon)");
+        tools::TTrayRecorder recorder;
+        recorder.OnRecord = See;
+        std::wstring error;
+        if (!recorder.Start(error)) Fail("the recorder: " + Narrow(error));
+        if (!options.Ready.empty()) {
+            std::string text = Narrow(recorder.WindowText());
+            fw::TFileHandle file(
+                CreateFileW((options.Ready + L".ready").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            DWORD written = 0;
+            if (!file || !WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+                Fail("cannot write the ready file");
+        }
+        // The program is started now, with the recorder's window in its environment.
+        HWND tray = nullptr;
+        PumpUntil("Tarnwick is not running (no window of class TTrayIcon)", 3 * options.TimeoutMs,
+                  [&] { return (tray = FindWindowW(KTrayIconClass, nullptr)) != nullptr; });
         GetWindowThreadProcessId(tray, &GSeen.Pid);
-
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = TrayWndProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = KShellTrayClass;
-        RegisterClassW(&wc);
-        fw::TWindowHandle shell(CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, KShellTrayClass, L"", WS_POPUP, 0, 0,
-                                                0, 0, nullptr, nullptr, wc.hInstance, nullptr));
-        if (!shell || FindWindowW(KShellTrayClass, nullptr) != shell.Get())
-            Fail("the stand-in tray window is not the first of its class");
 
         TSoak(options, tray).Run();
         return 0;

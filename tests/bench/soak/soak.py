@@ -26,9 +26,11 @@ from pathlib import Path
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "e2e"))
 import harness  # noqa: E402
-from harness import DEFAULT_SCENARIO, TRAY_CLASS, check  # noqa: E402
+from harness import DEFAULT_SCENARIO, check  # noqa: E402
 
 ENTRY = "Office"
+# Names the recorder's window for the program (tools/common/TrayRecord.h).
+RECORDER_VARIABLE = "TW_TRAYREC_WINDOW"
 KIB = 1024
 # Goals for the change between the reading after the first 50 cycles and the last.
 GOAL_COUNT = 3
@@ -40,7 +42,7 @@ COLUMNS = [
     ("handles_table", "handles (system table)", 1),
     ("gdi", "GDI", 1),
     ("user", "USER", 1),
-    ("gdi_table", "GDI (Wine table)", 1),
+    ("gdi_table", "GDI (handle table)", 1),
     ("windows", "windows", 1),
     ("threads", "threads", 1),
     ("private", "private KiB", KIB),
@@ -97,17 +99,26 @@ def main():
     with harness.Session(build, "soak") as s:
         print(f"session ready in {time.monotonic() - began:.1f} s (display {s.display})", flush=True)
         s.write_scenario(DEFAULT_SCENARIO + f"dial\t0\t{args.dial_ms}\t{ENTRY}\n")
-        program = s.start_ready("disconnected")
-        s.wait_window(TRAY_CLASS, 20)
 
+        # tw_soak records the program's tray calls: its recorder is up before the program starts.
         out = s.tmp / "soak.out"
+        ready = s.tmp / "soak.ready"
         soak_began = time.monotonic()
         with open(out, "wb") as o:
-            code = subprocess.run(
+            soak = subprocess.Popen(
                 [harness.WINE, str(soak_exe), "--cycles", str(args.cycles), "--dpi-every", str(args.dpi_every),
-                 "--report-every", str(args.report_every)],
-                env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL, stdout=o, stderr=subprocess.STDOUT,
-                timeout=args.cycles * 10 + 300).returncode
+                 "--report-every", str(args.report_every), "--ready", "Z:" + str(s.tmp / "soak").replace("/", "\\")],
+                env=s.env, cwd=s.tmp, stdin=subprocess.DEVNULL, stdout=o, stderr=subprocess.STDOUT)
+        try:
+            harness.wait_until("tw_soak's recorder", lambda: ready.exists() or soak.poll() is not None, 30)
+            check(ready.exists(), f"tw_soak ended before its recorder was up: {out.read_text(errors='replace')}")
+            program = s.start(env={RECORDER_VARIABLE: ready.read_text()})
+            s.wait_tray("disconnected", 20)
+            code = soak.wait(timeout=args.cycles * 10 + 300)
+        finally:
+            if soak.poll() is None:
+                soak.kill()
+                soak.wait()
         soak_seconds = time.monotonic() - soak_began
         lines = out.read_text(encoding="utf-8", errors="replace").splitlines()
         readings = [parse_reading(line) for line in lines if line.startswith("reading\t")]
@@ -153,7 +164,7 @@ def main():
         gdi = change(first, last, "gdi")
         print(f"  GDI objects     {verdict(gdi, GOAL_COUNT)}" + (
             "" if gdi is not None else
-            f"; Wine's GDI handle table: {verdict(change(first, last, 'gdi_table'), GOAL_COUNT)}"))
+            f"; the GDI handle table: {verdict(change(first, last, 'gdi_table'), GOAL_COUNT)}"))
         user = change(first, last, "user")
         print(f"  USER objects    {verdict(user, GOAL_COUNT)}" + (
             "" if user is not None else f"; windows: {verdict(change(first, last, 'windows'), GOAL_COUNT)}"))
