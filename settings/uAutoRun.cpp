@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <vector>
 
 #include "framework/Handles.h"
 #include "framework/Locale.h"
@@ -13,6 +14,12 @@ namespace uAutoRun {
 namespace {
 
 constexpr wchar_t KRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// Where Task Manager and Settings keep their startup switch for each Run value:
+// a binary value of the same name whose first byte has its lowest bit set
+// while the entry is switched off.
+constexpr wchar_t KApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+// What Task Manager writes when it switches an entry on: 0x02, then no time.
+constexpr BYTE KApprovedEnabled[12] = {0x02};
 
 // Upper case in the locale read at start-up, with the language's own rules.
 std::wstring ComparisonForm(const std::wstring& AText)
@@ -36,6 +43,39 @@ fw::TRegKey OpenRunKeyForReading()
         if (RegOpenKeyExW(HKEY_CURRENT_USER, KRunKey, 0, access, key.Put()) == ERROR_SUCCESS) return key;
     }
     return {};
+}
+
+// The value names this executable: its path, bare (as earlier versions wrote
+// it) or in one pair of double quotes, letter case aside.
+bool NamesThisExecutable(const std::wstring& AStored, const std::wstring& APath)
+{
+    const std::wstring stored = ComparisonForm(AStored);
+    return stored == ComparisonForm(APath) || stored == ComparisonForm(L"\"" + APath + L"\"");
+}
+
+// Whether Task Manager or Settings switched the value AName off.
+bool SwitchedOff(const std::wstring& AName)
+{
+    fw::TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, KApprovedKey, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS) return false;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_BINARY || size == 0)
+        return false;
+    std::vector<BYTE> state(size);
+    if (RegQueryValueExW(key.Get(), AName.c_str(), nullptr, &type, state.data(), &size) != ERROR_SUCCESS || size == 0)
+        return false;
+    return (state[0] & 1) != 0;
+}
+
+// Switches the value AName on again where Task Manager or Settings had it off.
+void SwitchOn(const std::wstring& AName)
+{
+    if (!SwitchedOff(AName)) return;
+    fw::TRegKey key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, KApprovedKey, 0, KEY_SET_VALUE, key.Put()) != ERROR_SUCCESS) return;
+    RegSetValueExW(key.Get(), AName.c_str(), 0, REG_BINARY, KApprovedEnabled, sizeof(KApprovedEnabled));
 }
 
 fw::TRegKey CreateRunKey()
@@ -66,7 +106,9 @@ bool IsAutoRun(const std::wstring& AName, size_t APathBufferUnits)
     text.resize(wcsnlen(text.c_str(), text.size()));
     // A path that does not fit is never registered, so nothing stored is it.
     std::optional<std::wstring> path = fw::ModuleFileName(nullptr, APathBufferUnits);
-    return path && ComparisonForm(text) == ComparisonForm(*path);
+    if (!path || !NamesThisExecutable(text, *path)) return false;
+    // Windows starts no value that Task Manager or Settings switched off.
+    return !SwitchedOff(AName);
 }
 
 bool RegisterAutoRun(const std::wstring& AName, size_t APathBufferUnits)
@@ -75,11 +117,14 @@ bool RegisterAutoRun(const std::wstring& AName, size_t APathBufferUnits)
         // A cut path would start whatever file sits at the cut: nothing is written.
         std::optional<std::wstring> path = fw::ModuleFileName(nullptr, APathBufferUnits);
         if (!path) return false;
+        // Quoted: the logon start splits an unquoted path at its first blank.
+        const std::wstring command = L"\"" + *path + L"\"";
         if (fw::TRegKey key = CreateRunKey()) {
-            if (RegSetValueExW(key.Get(), AName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(path->c_str()),
-                               static_cast<DWORD>((path->size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+            if (RegSetValueExW(key.Get(), AName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                               static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
                 return false;
         }
+        SwitchOn(AName);
         return IsAutoRun(AName, APathBufferUnits);
     } catch (...) {
         return false;

@@ -13,6 +13,7 @@ namespace {
 using namespace uAutoRun;
 
 constexpr wchar_t KRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t KApprovedKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr wchar_t KName[] = L"TarnwickTest";
 
 std::wstring ExePath()
@@ -54,6 +55,34 @@ bool RunKeyExists()
     return RegOpenKeyExW(HKEY_CURRENT_USER, KRunKey, 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
+std::wstring Quoted(const std::wstring& AText)
+{
+    return L"\"" + AText + L"\"";
+}
+
+fw::TRegKey ApprovedKey()
+{
+    fw::TRegKey key;
+    RegCreateKeyExW(HKEY_CURRENT_USER, KApprovedKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(), nullptr);
+    return key;
+}
+
+// The StartupApproved value of the name: its type and bytes, or type 0 when there is none.
+std::pair<DWORD, std::vector<BYTE>> Approved()
+{
+    DWORD type = 0, size = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, KApprovedKey, KName, RRF_RT_ANY, &type, nullptr, &size) != ERROR_SUCCESS)
+        return {0, {}};
+    std::vector<BYTE> data(size);
+    RegGetValueW(HKEY_CURRENT_USER, KApprovedKey, KName, RRF_RT_ANY, &type, data.data(), &size);
+    return {type, data};
+}
+
+void SetApproved(DWORD AType, const std::vector<BYTE>& AData)
+{
+    RegSetValueExW(ApprovedKey().Get(), KName, 0, AType, AData.data(), static_cast<DWORD>(AData.size()));
+}
+
 std::wstring SwapCase(std::wstring AText)
 {
     for (auto& c : AText) c = iswupper(c) ? towlower(c) : towupper(c);
@@ -62,18 +91,22 @@ std::wstring SwapCase(std::wstring AText)
 
 class AutoRunTest : public testing::Test {
 protected:
-    ~AutoRunTest() override { RegDeleteValueW(RunKey().Get(), KName); }
+    ~AutoRunTest() override
+    {
+        RegDeleteValueW(RunKey().Get(), KName);
+        RegDeleteValueW(ApprovedKey().Get(), KName);
+    }
 };
 
-TEST_F(AutoRunTest, RegisterWritesThePathAsAStringWithItsNulCounted)
+TEST_F(AutoRunTest, RegisterWritesTheQuotedPathAsAStringWithItsNulCounted)
 {
     RegDeleteValueW(RunKey().Get(), KName);
     EXPECT_FALSE(IsAutoRun(KName));
     EXPECT_TRUE(RegisterAutoRun(KName));
-    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
+    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), Quoted(ExePath())));
     DWORD size = 0;
     RegQueryValueExW(RunKey().Get(), KName, nullptr, nullptr, nullptr, &size);
-    EXPECT_EQ(size, (ExePath().size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(size, (ExePath().size() + 3) * sizeof(wchar_t));
     EXPECT_TRUE(IsAutoRun(KName));
 }
 
@@ -87,8 +120,12 @@ TEST_F(AutoRunTest, WhatCountsAsThisExecutable)
     } cases[] = {
         {"same path", REG_SZ, ExePath(), true},
         {"other letter case", REG_SZ, SwapCase(ExePath()), true},
-        {"quoted", REG_SZ, L"\"" + ExePath() + L"\"", false},
+        {"quoted", REG_SZ, Quoted(ExePath()), true},
+        {"quoted, other letter case", REG_SZ, Quoted(SwapCase(ExePath())), true},
         {"with an argument", REG_SZ, ExePath() + L" /min", false},
+        {"quoted, with an argument", REG_SZ, Quoted(ExePath()) + L" /min", false},
+        {"quoted twice", REG_SZ, Quoted(Quoted(ExePath())), false},
+        {"one quote", REG_SZ, L"\"" + ExePath(), false},
         {"trailing blank", REG_SZ, ExePath() + L" ", false},
         {"another copy", REG_SZ, L"C:\\Other\\Tarnwick.exe", false},
         {"expandable, raw text equal", REG_EXPAND_SZ, ExePath(), true},
@@ -102,9 +139,75 @@ TEST_F(AutoRunTest, WhatCountsAsThisExecutable)
     }
 }
 
+// Task Manager's and Settings' startup switch: a StartupApproved value of the
+// same name, switched off when the lowest bit of its first byte is set.
+TEST_F(AutoRunTest, TheStartupSwitchCountsForTheValueThatNamesThisExecutable)
+{
+    // The state, then the time of the change.
+    auto mark = [](BYTE AState) {
+        return std::vector<BYTE>{AState, 0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0x0E, 0, 0, 0};
+    };
+    const std::vector<BYTE> enabledByTaskManager = {0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const struct {
+        const char* Title;
+        DWORD Type; // 0: no value
+        std::vector<BYTE> Data;
+        bool Off;
+    } marks[] = {
+        {"no mark", 0, {}, false},
+        {"02: on", REG_BINARY, mark(0x02), false},
+        {"03: off", REG_BINARY, mark(0x03), true},
+        {"07: off too", REG_BINARY, mark(0x07), true},
+        {"another type", REG_DWORD, {3, 0, 0, 0}, false},
+        {"empty", REG_BINARY, {}, false},
+    };
+    const struct {
+        const char* Title;
+        DWORD Type; // 0: no value
+        std::wstring Data;
+        bool Names; // names this executable
+    } runs[] = {
+        {"no Run value", 0, L"", false},
+        {"bare", REG_SZ, ExePath(), true},
+        {"quoted", REG_SZ, Quoted(ExePath()), true},
+        {"other letter case", REG_SZ, SwapCase(ExePath()), true},
+        {"another copy", REG_SZ, L"C:\\Other\\Tarnwick.exe", false},
+        {"quoted, with an argument", REG_SZ, Quoted(ExePath()) + L" /min", false},
+        {"expandable", REG_EXPAND_SZ, ExePath(), true},
+        {"a number", REG_DWORD, L"", false},
+    };
+    for (const auto& m : marks) {
+        for (const auto& r : runs) {
+            SCOPED_TRACE(testing::Message() << r.Title << ", " << m.Title);
+            RegDeleteValueW(RunKey().Get(), KName);
+            RegDeleteValueW(ApprovedKey().Get(), KName);
+            if (r.Type == REG_DWORD) {
+                DWORD number = 1;
+                RegSetValueExW(RunKey().Get(), KName, 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4);
+            } else if (r.Type != 0) {
+                SetValue(r.Type, r.Data);
+            }
+            if (m.Type != 0) SetApproved(m.Type, m.Data);
+
+            if (r.Type == REG_DWORD)
+                EXPECT_EQ(test::ThrownMessage<ERegistryException>([] { IsAutoRun(KName); }),
+                          L"'TarnwickTest' のデータ型が不正です");
+            else
+                EXPECT_EQ(IsAutoRun(KName), r.Names && !m.Off);
+
+            // Ticking the box: the quoted path, switched on where it was off, and nothing else touched.
+            EXPECT_TRUE(RegisterAutoRun(KName));
+            EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), Quoted(ExePath())));
+            EXPECT_EQ(Approved(), m.Off ? std::make_pair(static_cast<DWORD>(REG_BINARY), enabledByTaskManager)
+                                        : std::make_pair(m.Type, m.Data));
+            EXPECT_TRUE(IsAutoRun(KName));
+        }
+    }
+}
+
 TEST_F(AutoRunTest, UnregisterDeletesWhateverTheValueHolds)
 {
-    for (const std::wstring& data : {ExePath(), std::wstring(L"C:\\Other\\Tarnwick.exe"), L"\"" + ExePath() + L"\""}) {
+    for (const std::wstring& data : {ExePath(), std::wstring(L"C:\\Other\\Tarnwick.exe"), Quoted(ExePath())}) {
         SetValue(REG_SZ, data);
         EXPECT_TRUE(UnregisterAutoRun(KName));
         EXPECT_EQ(Value().first, 0u);
@@ -120,7 +223,7 @@ TEST_F(AutoRunTest, AValueOfAnotherTypeIsAnErrorForTheQueryOnly)
     EXPECT_EQ(test::ThrownMessage<ERegistryException>([] { IsAutoRun(KName); }),
               L"'TarnwickTest' のデータ型が不正です");
     EXPECT_TRUE(RegisterAutoRun(KName));
-    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
+    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), Quoted(ExePath())));
     setDword();
     EXPECT_TRUE(UnregisterAutoRun(KName));
     EXPECT_EQ(Value().first, 0u);
@@ -180,7 +283,7 @@ TEST_F(AutoRunTest, APathLongerThanTheBufferIsNeitherWrittenNorMatched)
 
     RegDeleteValueW(RunKey().Get(), KName);
     EXPECT_TRUE(RegisterAutoRun(KName, fits));
-    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), ExePath()));
+    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), Quoted(ExePath())));
 }
 
 // Run by ctest a second time with TARNWICK_LOCALE=tr_TR.UTF-8, which tools/wine/wine

@@ -337,8 +337,9 @@ def autorun(registered, close, applied):
         value = run_value(s)
         now_registered = registered != applied
         if now_registered:
-            check(value is not None and value.lower() == windows_path(s.exe).lower(),
-                  f"the Run value is {value!r}, not the executable's path")
+            # Written by the dialog: in quotes; kept: as set before, bare as earlier versions wrote it.
+            want = f'"{windows_path(s.exe)}"' if applied else windows_path(s.exe)
+            check(value is not None and value.lower() == want.lower(), f"the Run value is {value!r}, not {want!r}")
         else:
             check(value is None, f"the Run value is still there: {value!r}")
         check(program.running(), "closing the dialog ended the program")
