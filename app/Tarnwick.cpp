@@ -98,6 +98,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     try {
         // A refused start leaves at once; its handle closes with the process.
         if (CreateInstanceMutex(KInstanceMutexName)) {
+            // An installer or update that closes the program through Restart
+            // Manager starts it again afterwards. Not after a crash, a hang or
+            // a reboot: at logon the autorun value alone decides. Should the
+            // system refuse, the program runs all the same, only not restarted.
+            static_cast<void>(RegisterApplicationRestart(L"", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT));
             try {
                 fw::Application->Initialize();
                 fw::TStyleManager::TrySetStyle(KThemeName, true);

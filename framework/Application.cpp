@@ -140,6 +140,14 @@ void TApplication::Terminate()
     PostQuitMessage(0);
 }
 
+void TApplication::CloseMainForm()
+{
+    if (FMainForm)
+        FMainForm->Close();
+    else
+        Terminate();
+}
+
 void TApplication::HandleException(const std::exception_ptr& AError)
 {
     if (!IsAbort(AError)) ShowException(AError);

@@ -54,6 +54,9 @@ public:
 
     void Run();
     void Terminate();
+    // Ends the program as closing its main form does (the Exit command), or
+    // the message loop when there is no main form yet.
+    void CloseMainForm();
     // Dispatches the messages waiting now, without waiting for more.
     void ProcessMessages();
     // One pass of a message loop, the same in every loop of this thread:

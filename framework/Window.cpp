@@ -60,6 +60,12 @@ LRESULT CALLBACK TWindow::StaticWndProc(HWND AWnd, UINT AMsg, WPARAM AWParam, LP
             self->FHandle = nullptr;
         }
     }
+    // Restart Manager (an installer or an update that replaces the program's
+    // files) closes a program by WM_ENDSESSION with ENDSESSION_CLOSEAPP to each
+    // of its top-level windows, after WM_QUERYENDSESSION: the program ends as by
+    // its Exit command. A log-off or shutdown (no ENDSESSION_CLOSEAPP) does not.
+    if (AMsg == WM_ENDSESSION && AWParam && (static_cast<DWORD>(ALParam) & ENDSESSION_CLOSEAPP) && Application)
+        Application->CloseMainForm();
     if (handled) return result;
     // Our hidden windows are no user's to close: DefWindowProcW would answer
     // WM_CLOSE with DestroyWindow, and a "close every window" tool would

@@ -386,6 +386,38 @@ TEST_F(TrayIconTest, ShellRestartAndSessionEnd)
     EXPECT_EQ(Tray.Records.back().Message, static_cast<DWORD>(NIM_DELETE));
 }
 
+// Restart Manager closes a program with WM_ENDSESSION and ENDSESSION_CLOSEAPP to
+// each top-level window; a log-off or shutdown sends it without the flag.
+TEST_F(TrayIconTest, OnlyRestartManagersCloseEndsTheLoopFromAnyWindow)
+{
+    auto quitPosted = [] {
+        MSG msg;
+        return PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+    };
+    test::THost other;
+    const struct {
+        const char* Title;
+        WPARAM Ending;
+        LPARAM Flags;
+        bool Quits;
+    } cases[] = {
+        {"Restart Manager", TRUE, ENDSESSION_CLOSEAPP, true},
+        {"with the log-off flag too", TRUE, ENDSESSION_CLOSEAPP | ENDSESSION_LOGOFF, true},
+        {"log-off", TRUE, ENDSESSION_LOGOFF, false},
+        {"shutdown", TRUE, 0, false},
+        {"the session goes on", FALSE, ENDSESSION_CLOSEAPP, false},
+    };
+    for (const auto& c : cases) {
+        for (HWND wnd : {Icon.Window(), other.Handle()}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.Title << (wnd == other.Handle() ? ", another window" : ", the icon's"));
+            EXPECT_EQ(SendMessageW(wnd, WM_QUERYENDSESSION, 0, c.Flags), 1);
+            SendMessageW(wnd, WM_ENDSESSION, c.Ending, c.Flags);
+            EXPECT_EQ(quitPosted(), c.Quits);
+        }
+    }
+}
+
 TEST_F(TrayIconTest, TheShellGetsTheImageDrawnForItsSmallIconSize)
 {
     ASSERT_FALSE(Tray.Records.empty());

@@ -57,14 +57,10 @@ def connect_first_entry(s):
     s.wait_tray("connected", RESULT_S)
 
 
-def settings_file(s):
-    return next(s.prefix.glob("drive_c/users/*/AppData/Roaming")) / "Morvane" / "Tarnwick" / "Tarnwick.ini"
-
-
 def start(s, scenario, state, fresh_settings=True):
     """Starts the program on this phonebook, notifications on unless kept from before."""
     if fresh_settings:
-        settings_file(s).unlink(missing_ok=True)
+        s.settings_file().unlink(missing_ok=True)
     s.write_scenario(scenario)
     program = s.start_ready(state)
     s.watch_balloons()

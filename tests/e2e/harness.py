@@ -464,6 +464,10 @@ class Session:
         self.wait_tray(state, timeout)
         return program
 
+    def settings_file(self):
+        """The program's settings file in the prefix (it need not exist)."""
+        return next(self.prefix.glob("drive_c/users/*/AppData/Roaming")) / "Morvane" / "Tarnwick" / "Tarnwick.ini"
+
     def restart_server(self):
         """Ends everything in the prefix and starts a fresh wineserver, for settings
         that Wine's processes read once and share (LogPixels among them)."""

@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """One instance per session: a second start leaves at once; ending the first,
-by its menu or by force, lets the next one run."""
+by its menu or by force, lets the next one run. Closed by Restart Manager (an
+installer or an update), it ends as by its Exit; a log-off or shutdown only
+takes its icon away."""
 
 import sys
 import time
@@ -60,11 +62,33 @@ def next_start_after(kill):
     return case
 
 
+def end_session(how):
+    """WM_QUERYENDSESSION, then WM_ENDSESSION, to each of the program's top-level windows."""
+    def case(s):
+        program = s.start_ready()
+        settings = s.settings_file()
+        settings.unlink(missing_ok=True)
+        answers = s.driver("end-session", how)[1].splitlines()
+        check(answers and all("\tquery=1\t" in a for a in answers),
+              f"not every window answered WM_QUERYENDSESSION with 1: {answers}")
+        if how == "closeapp":
+            code = program.wait_exit(10)
+            check(code == 0, f"closed by Restart Manager: exit code {code}, not 0")
+            check(settings.is_file(), "the settings were not written at the exit")
+        else:
+            check(program.running(), f"a {how} ended the program")
+        s.wait_tray(None, 10)
+        check(program.running() == (how != "closeapp"), "the program's state changed after its icon went")
+    return case
+
+
 CASES = [
     ("a second start exits 0 at once and shows nothing", second_start_is_refused),
     ("Exit from the menu ends with 0, a new start works", exit_from_menu_then_start_again),
     ("after SIGKILL of the process the next start works", next_start_after(kill_linux_process)),
     ("after taskkill /f the next start works", next_start_after(taskkill)),
+    ("Restart Manager's close ends with 0, icon gone, settings written", end_session("closeapp")),
+    ("a shutdown's end of session takes the icon, the program stays", end_session("shutdown")),
 ]
 
 if __name__ == "__main__":

@@ -376,6 +376,45 @@ void CmdNoBalloon(const TArgs& A)
     } while (GetTickCount64() < deadline);
 }
 
+// ---- the end of a session ----
+
+// What Restart Manager does to close a program (an installer or an update that
+// replaces its files), or what a log-off or shutdown does: WM_QUERYENDSESSION to
+// each top-level window of the process that owns the tray icon, then
+// WM_ENDSESSION to each. Prints each window's class and its two answers.
+void CmdEndSession(const TArgs& A)
+{
+    A.Need(1, 2);
+    LPARAM flags = 0;
+    if (A[0] == L"closeapp")
+        flags = ENDSESSION_CLOSEAPP;
+    else if (A[0] == L"logoff")
+        flags = ENDSESSION_LOGOFF;
+    else if (A[0] != L"shutdown")
+        Fail(L"end-session: closeapp, logoff or shutdown", KExitUsage);
+    HWND tray = WaitWindow(KTrayIconClass, false, A.size() == 2 ? ParseMs(A[1]) : KDefaultWaitMs);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tray, &pid);
+    std::vector<HWND> windows;
+    for (HWND wnd : TopLevelWindows()) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(wnd, &owner);
+        if (owner == pid) windows.push_back(wnd);
+    }
+    std::vector<std::wstring> lines;
+    for (HWND wnd : windows) {
+        DWORD_PTR answer = 0;
+        bool taken = SendMessageTimeoutW(wnd, WM_QUERYENDSESSION, 0, flags, SMTO_ABORTIFHUNG, KSendTimeoutMs, &answer);
+        lines.push_back(ClassOf(wnd) + L"\tquery=" + (taken ? std::to_wstring(answer) : L"-"));
+    }
+    for (size_t i = 0; i < windows.size(); ++i) {
+        DWORD_PTR answer = 0;
+        bool taken = SendMessageTimeoutW(windows[i], WM_ENDSESSION, TRUE, flags, SMTO_ABORTIFHUNG, KSendTimeoutMs,
+                                         &answer);
+        Print(lines[i] + L"\tend=" + (taken ? std::to_wstring(answer) : L"-"));
+    }
+}
+
 // ---- files ----
 
 void CmdHold(const TArgs& A)
@@ -453,6 +492,9 @@ constexpr TCommand KCommands[] = {
      L"loads twmenuhook.dll into the shell's tray thread to record balloon titles and icons from now on",
      CmdWatchBalloons},
     {L"no-balloon", L"<ms>", L"fails as soon as a balloon tooltip shows within the time", CmdNoBalloon},
+    {L"end-session", L"<closeapp|logoff|shutdown> [timeout_ms]",
+     L"as Restart Manager (closeapp), a log-off or a shutdown: WM_QUERYENDSESSION, then WM_ENDSESSION, to each top-level window of the program; prints class and answers",
+     CmdEndSession},
     {L"hold", L"<path> <max_ms>",
      L"keeps the file open for writing (others may read and write) until \"release\" or the time is up; prints \"held\" once open",
      CmdHold},
