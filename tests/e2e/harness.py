@@ -502,16 +502,20 @@ class Session:
     def windows_processes(self):
         """The command lines of the Windows processes running in the prefix now, as Wine
         shows them (the program's Windows path first)."""
+        return list(self.windows_process_ids().values())
+
+    def windows_process_ids(self):
+        """The Windows processes running in the prefix now: their Linux pids and command lines."""
         marker = f"WINEPREFIX={self.prefix}".encode() + b"\0"
-        found = []
+        found = {}
         for environ in glob.glob("/proc/[0-9]*/environ"):
             try:
                 with open(environ, "rb") as f:
                     if marker not in f.read():
                         continue
                 with open(environ[:-len("environ")] + "cmdline", "rb") as f:
-                    found.append(f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip())
-            except OSError:
+                    found[int(environ.split("/")[2])] = f.read().replace(b"\0", b" ").decode("utf-8", "replace").strip()
+            except (OSError, ValueError):
                 pass
         return found
 

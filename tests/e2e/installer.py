@@ -85,21 +85,13 @@ def packages(s):
 
 def running_copies(s):
     """The pids of the Tarnwick.exe processes running in the prefix now."""
-    marker = f"WINEPREFIX={s.prefix}".encode() + b"\0"
-    found = []
-    for environ in Path("/proc").glob("[0-9]*/environ"):
-        try:
-            if marker in environ.read_bytes() and b"tarnwick.exe" in (environ.parent / "cmdline").read_bytes().lower():
-                found.append(int(environ.parent.name))
-        except OSError:
-            pass
-    return found
+    return [pid for pid, line in s.windows_process_ids().items() if "tarnwick.exe" in line.lower()]
 
 
 def no_program_running(s):
     # A program the setup started exists by the time the setup has ended.
-    running = [c for c in s.windows_processes() if "tarnwick.exe" in c.lower()]
-    check(not running, f"the silent setup started {running}")
+    running = running_copies(s)
+    check(not running, f"the silent setup started Tarnwick (pids {running})")
 
 
 def install(s):
