@@ -76,6 +76,12 @@ def held_dial(name, result=0):
     return f"dial\t{result}\thold\t{name}\n"
 
 
+def lingering(ms):
+    """A scenario line: a hung-up connection stays listed, closing, for this many milliseconds
+    (600000 at most) before the service deletes it, as a real line takes time to close."""
+    return f"linger\t{ms}\n"
+
+
 def _wait_scale():
     text = os.environ.get("TARNWICK_WAIT_SCALE", "1")
     try:

@@ -18,6 +18,14 @@
 //   conn  <id> <state> <name>         active connection. state: connected=0x2000,
 //                                     connecting=2, or decimal. File order is enumeration order.
 //   dead  <id> <name>                 handle of a failed dial not released yet (the sim writes these).
+//   linger <ms>                       a hung-up connection takes <ms> (capped at 600000) to close,
+//                                     as a real line does; 0 or no line: it is gone at once.
+//   closing <id> <deadline> <name>    a hung-up connection still closing until <deadline>, in ms
+//                                     since 1601 on the system clock (FILETIME / 10000). Listed
+//                                     in enumeration order like conn lines, with state
+//                                     disconnected=0x2001; dialling <name> meanwhile fails with
+//                                     602. Once the deadline has passed the line is gone for every
+//                                     call and its next rewrite drops it.
 //   dial  <result> <delay_ms> <name>  dialling <name> takes delay_ms (capped at 600000), then
 //                                     connects (result 0) or fails with <result>. No line: 0, 0.
 //   dial  <result> hold <name>        the dial lasts until the first dial line for <name> no
@@ -43,7 +51,9 @@
 // equal after trimming characters <= U+0020 from both ends (case-sensitive).
 //
 // A successful dial appends "conn <id> connected <name>", a failed one "dead <id> <name>"
-// (id = highest id in use + 1); RasHangUpW deletes the line. The file is replaced atomically
+// (id = highest id in use + 1; closing lines count as in use); RasHangUpW deletes the line,
+// or, with a linger, turns a conn line into "closing <id> <now + linger> <name>". Hanging up
+// a closing line answers 0 and changes nothing. The file is replaced atomically
 // (temp file + rename), every other line kept byte for byte. Without RASSIM_SCENARIO there is
 // nowhere to record a dial, so RasDialW returns 623, as it does for a name holding TAB or a
 // line break. A scenario that exists but cannot be read makes the call return the read error
@@ -51,7 +61,7 @@
 //
 // Handles are 0x10000 + id, stable across calls and processes. A connection with id 0 is
 // enumerated with a NULL handle and cannot be addressed. RasGetConnectStatusW knows only
-// conn lines: a dead handle gets 6. *conn is written only when a handle is issued.
+// conn and closing lines: a dead handle gets 6. *conn is written only when a handle is issued.
 // RasGetEntryDialParamsW fills user "rassim-user", domain "RASSIMDOM" and password
 // "rassim-password" (distinctive, so a test can check it never leaks) and reports a saved
 // password. Phonebook paths, device info and RasDialW's notifier are ignored: dialling is
@@ -64,7 +74,8 @@
 //   RasGetEntryDialParamsW, RasDialW      entry name from the record (empty if it is unusable)
 //   RasHangUpW, RasGetConnectStatusW      "#<id>", or "0x<hex>" for a value that is no sim handle
 // RasDialW also writes "RasDialW-begin TAB <name>" just before its delay or hold. Names appear as
-// passed (untrimmed), control characters written as \xHH so a line stays one line.
+// passed (untrimmed), control characters written as \xHH so a line stays one line. Lines are
+// appended in the order the calls return, so within a thread of the caller they are in call order.
 //
 // Every read-modify-write of the scenario and every log append holds the named mutex
 // Local\RasSimLock, briefly; the dial delay runs without it.
@@ -132,13 +143,14 @@ constexpr std::size_t kError = 8;
 } // namespace connstatus
 
 constexpr DWORD kTypePhone = 1, kTypeVpn = 2, kTypeDirect = 3, kTypeBroadband = 4;
-constexpr DWORD kStateConnecting = 2, kStateConnected = 0x2000;
+constexpr DWORD kStateConnecting = 2, kStateConnected = 0x2000, kStateDisconnected = 0x2001;
 
 constexpr DWORD kOk = 0;
 constexpr DWORD kInvalidHandle = 6;
 constexpr DWORD kOutOfMemory = 8;
 constexpr DWORD kInvalidParameter = 87;
 constexpr DWORD kBufferTooSmall = 603;
+constexpr DWORD kPortOpen = 602;
 constexpr DWORD kNoSuchEntry = 623;
 constexpr DWORD kInvalidSize = 632;
 
@@ -213,6 +225,28 @@ std::optional<DWORD> parseDword(std::string_view s)
     }
     if (v > MAXDWORD) return std::nullopt;
     return static_cast<DWORD>(v);
+}
+
+std::optional<std::uint64_t> parseU64(std::string_view s)
+{
+    if (s.empty() || s.size() > 20) return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto digit = static_cast<unsigned>(c - '0');
+        if (v > (UINT64_MAX - digit) / 10) return std::nullopt;
+        v = v * 10 + digit;
+    }
+    return v;
+}
+
+// Milliseconds since 1601 (FILETIME / 10000): system time, which every process reads alike,
+// so a deadline written into the scenario by one process means the same to all others.
+std::uint64_t nowMs()
+{
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    return ((std::uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime) / 10000;
 }
 
 std::wstring loggable(std::wstring_view name)
@@ -377,6 +411,7 @@ struct Conn {
     DWORD state;
     std::wstring name;
     std::size_t line;
+    bool closing = false; // hung up, still listed until its deadline
 };
 struct Dead {
     DWORD id;
@@ -403,11 +438,34 @@ struct GrowRule {
     bool always;
 };
 
+// A line without its terminator.
+std::string_view lineBody(std::string_view l)
+{
+    if (!l.empty() && l.back() == '\n') l.remove_suffix(1);
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    return l;
+}
+
+// The TAB-separated fields of a line's body; none for a blank line or a comment.
+std::vector<std::string_view> fieldsOf(std::string_view body)
+{
+    std::vector<std::string_view> f;
+    if (body.empty() || body.front() == '#') return f;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = body.find('\t', start);
+        f.push_back(body.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+        if (tab == std::string_view::npos) return f;
+        start = tab + 1;
+    }
+}
+
 struct Scenario {
     std::wstring path;
     bool bom = false;
     std::vector<std::string> lines; // raw, each with its own terminator (the last may have none)
+    std::uint64_t now = 0;          // nowMs() when read: decides which closing lines are gone
 
+    std::optional<DWORD> lingerMs;
     std::vector<Entry> entries;
     std::vector<Conn> conns;
     std::vector<Dead> deads;
@@ -445,6 +503,11 @@ struct Scenario {
         for (const Conn& c : conns)
             if (c.id == id) return &c;
         return nullptr;
+    }
+    bool closing(std::wstring_view name) const
+    {
+        return std::any_of(conns.begin(), conns.end(),
+                           [&](const Conn& c) { return c.closing && sameName(c.name, name); });
     }
     const Dead* dead(DWORD id) const
     {
@@ -485,6 +548,17 @@ struct Scenario {
         lines.push_back(std::move(added));
     }
 
+    // A hung-up connection stays listed, as closing, until the deadline. Its name is kept
+    // byte for byte, and so is the line's terminator.
+    void startClosing(const Conn& c, std::uint64_t deadline)
+    {
+        std::string& l = lines[c.line];
+        const std::string_view body = lineBody(l);
+        const std::string name(body.substr(body.rfind('\t') + 1));
+        const std::string eol = l.substr(body.size());
+        l = "closing\t" + std::to_string(c.id) + "\t" + std::to_string(deadline) + "\t" + name + eol;
+    }
+
     DWORD save() const
     {
         std::string bytes = bom ? "\xEF\xBB\xBF" : "";
@@ -494,23 +568,28 @@ struct Scenario {
 
     void parse()
     {
+        // A closing line past its deadline is gone for every caller alike. Dropped before
+        // parsing, so line indices are those of the lines kept, and the next rewrite omits it.
+        std::erase_if(lines, [this](const std::string& l) { return closed(fieldsOf(lineBody(l))); });
         for (std::size_t i = 0; i < lines.size(); ++i) parseLine(i);
     }
 
 private:
+    static std::optional<std::uint64_t> closingDeadline(const std::vector<std::string_view>& f)
+    {
+        if (f.size() != 4 || f[0] != "closing" || !parseDword(f[1])) return std::nullopt;
+        return parseU64(f[2]);
+    }
+    bool closed(const std::vector<std::string_view>& f) const
+    {
+        const auto deadline = closingDeadline(f);
+        return deadline && *deadline <= now;
+    }
+
     void parseLine(std::size_t index)
     {
-        std::string_view l = lines[index];
-        if (!l.empty() && l.back() == '\n') l.remove_suffix(1);
-        if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-        if (l.empty() || l.front() == '#') return;
-        std::vector<std::string_view> f;
-        for (std::size_t start = 0;;) {
-            const std::size_t tab = l.find('\t', start);
-            f.push_back(l.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-            if (tab == std::string_view::npos) break;
-            start = tab + 1;
-        }
+        const std::vector<std::string_view> f = fieldsOf(lineBody(lines[index]));
+        if (f.empty()) return;
         const std::string_view kind = f[0];
         if (kind == "entry" && f.size() == 3) {
             std::optional<DWORD> type = f[1] == "vpn"         ? kTypeVpn
@@ -525,6 +604,10 @@ private:
                                                : f[2] == "connecting" ? kStateConnecting
                                                                       : parseDword(f[2]);
             if (id && state) conns.push_back({*id, *state, widen(f[3]), index});
+        } else if (kind == "closing" && closingDeadline(f)) {
+            conns.push_back({*parseDword(f[1]), kStateDisconnected, widen(f[3]), index, true});
+        } else if (kind == "linger" && f.size() == 2) {
+            if (const auto ms = parseDword(f[1]); ms && !lingerMs) lingerMs = std::min(*ms, kMaxDelayMs);
         } else if (kind == "dead" && f.size() == 3) {
             if (const auto id = parseDword(f[1])) deads.push_back({*id, index});
         } else if (kind == "dial" && f.size() == 4) {
@@ -550,6 +633,7 @@ DWORD loadScenario(Scenario& s)
 {
     s = Scenario{};
     s.path = pathFromEnv(L"RASSIM_SCENARIO");
+    s.now = nowMs();
     if (s.path.empty()) return kOk;
     std::string bytes;
     if (const DWORD e = readFile(s.path, bytes)) return e;
@@ -763,6 +847,8 @@ DWORD WINAPI RasDialW(void* /*extensions*/, LPCWSTR /*phonebook*/, void* params,
                 // Such a name could not be written back as one scenario line, so no entry has it.
                 if (s.path.empty() || name.find_first_of(L"\t\r\n") != std::wstring::npos) return kNoSuchEntry;
                 outcome = s.dial(name);
+                // The entry's line is still closing after a hang-up: the port is taken.
+                if (s.closing(name)) outcome = {kPortOpen, 0, name};
             }
             appendLog(L"RasDialW-begin\t" + loggable(name));
             if (outcome.held)
@@ -797,12 +883,19 @@ DWORD WINAPI RasHangUpW(HANDLE conn)
             const auto id = idOf(conn);
             if (!id) return kInvalidHandle;
             std::size_t line;
-            if (const Conn* c = s.conn(*id))
+            if (const Conn* c = s.conn(*id)) {
+                // Hanging up a line that is already closing changes nothing, its deadline included.
+                if (c->closing) return kOk;
+                if (s.lingerMs.value_or(0) > 0) {
+                    s.startClosing(*c, s.now + *s.lingerMs);
+                    return s.save();
+                }
                 line = c->line;
-            else if (const Dead* d = s.dead(*id))
-                line = d->line;
-            else
+            } else if (const Dead* d = s.dead(*id)) {
+                line = d->line; // a failed dial holds no line: released at once
+            } else {
                 return kInvalidHandle;
+            }
             s.lines.erase(s.lines.begin() + static_cast<std::ptrdiff_t>(line));
             return s.save();
         }();
