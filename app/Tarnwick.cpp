@@ -10,7 +10,9 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/FailureBoxes.h"
+#include "framework/Services.h"
 #include "framework/Styles.h"
+#include "net_vpn/RasApi.h"
 #include "settings/uIniManager.h"
 #include "ui/uMain.h"
 
@@ -82,6 +84,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     // folder only, so a DLL dropped beside the executable (a downloads
     // folder, say) never runs.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // The operating system's services, as the program reaches them from here on.
+    fw::TServices services = fw::SystemServices();
+    services.RemoteAccess = &RasApi::SystemBinding();
+    fw::InstallServices(services);
     size_t initialized = 0;
     try {
         for (; initialized < std::size(KUnits); ++initialized) KUnits[initialized].Initialize();

@@ -12,7 +12,6 @@
 
 #include "framework/Classes.h"
 #include "framework/Handles.h"
-#include "framework/NotifyArea.h"
 #include "framework/Window.h"
 
 namespace fw {
@@ -37,9 +36,6 @@ public:
 
     bool MainFormOnTaskBar = true;
     bool ShowMainForm = true;
-    // Where the tray icons made from now on send their changes: the shell's
-    // notification area, or a test's recorder.
-    TNotifyArea* NotifyArea = &ShellNotifyArea();
 
     void Initialize();
 

@@ -2,10 +2,16 @@
 
 #include "framework/Handles.h"
 #include "framework/Modules.h"
+#include "framework/Services.h"
 
 namespace fw {
 
 UINT WindowDpi(HWND AWnd) noexcept
+{
+    return Services().WindowDpi(AWnd);
+}
+
+UINT SystemWindowDpi(HWND AWnd) noexcept
 {
     using TGetDpiForWindow = UINT(WINAPI*)(HWND);
     static const auto getDpiForWindow = GetProc<TGetDpiForWindow>(L"user32.dll", "GetDpiForWindow");

@@ -7,8 +7,10 @@
 
 namespace fw {
 
-// GetDpiForWindow; else the screen's LOGPIXELSY, else KDesignDpi.
+// A window's pixels per inch, as the services answer it (fw::Services().WindowDpi).
 UINT WindowDpi(HWND AWnd) noexcept;
+// GetDpiForWindow; else the screen's LOGPIXELSY, else KDesignDpi.
+UINT SystemWindowDpi(HWND AWnd) noexcept;
 // SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS); else the system DPI's metrics.
 NONCLIENTMETRICSW NonClientMetricsForDpi(UINT ADpi) noexcept;
 // GetSystemMetricsForDpi; else the system's metric, scaled from KDesignDpi to ADpi.

@@ -1,6 +1,7 @@
 #include "framework/ImgList.h"
 
 #include "framework/Exceptions.h"
+#include "framework/Services.h"
 
 namespace fw {
 
@@ -8,8 +9,7 @@ namespace {
 
 TIconHandle LoadSizedIcon(const std::wstring& AName, int AWidth, int AHeight)
 {
-    auto* icon = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), AName.c_str(), IMAGE_ICON, AWidth, AHeight, 0));
+    HICON icon = Services().LoadIcon(AName.c_str(), AWidth, AHeight);
     if (!icon) RaiseLastOSError();
     return TIconHandle(icon);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The notification area as the tray icon talks to it: one call per change, as
 // Shell_NotifyIconW takes it. The program's is the shell's own; a test puts a
-// recording one in its place on the application object.
+// recording one in its place in the services (framework/Services.h).
 #include <windows.h>
 #include <shellapi.h>
 

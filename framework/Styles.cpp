@@ -7,6 +7,7 @@
 #include "framework/Application.h"
 #include "framework/Handles.h"
 #include "framework/Modules.h"
+#include "framework/Services.h"
 #include "framework/Text.h"
 #include "framework/ThemedBoxes.h"
 
@@ -34,19 +35,10 @@ std::optional<COLORREF> ParseColor(std::u16string_view s)
     return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
 }
 
-bool SystemHighContrast()
-{
-    HIGHCONTRASTW contrast{};
-    contrast.cbSize = sizeof(contrast);
-    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(contrast), &contrast, 0) &&
-           (contrast.dwFlags & HCF_HIGHCONTRASTON);
-}
-
 struct TRegistry {
     bool Registered = false;
     std::vector<TStyle> Styles;
     std::optional<TStyle> Active;
-    bool (*HighContrastQuery)() = SystemHighContrast;
     bool HighContrast = false;
 };
 
@@ -182,7 +174,7 @@ bool TStyleManager::TrySetStyle(const std::wstring& AName, bool AShowErrorMessag
     for (const TStyle& style : registry.Styles) {
         if (SameName(style.Name, AName)) {
             registry.Active = style;
-            registry.HighContrast = registry.HighContrastQuery();
+            registry.HighContrast = Services().HighContrast();
             HookMessageBoxes();
             return true;
         }
@@ -199,9 +191,7 @@ const TStyle* TStyleManager::ActiveStyle() noexcept
 
 void TStyleManager::Reset() noexcept
 {
-    auto query = Registry().HighContrastQuery;
     Registry() = TRegistry{};
-    Registry().HighContrastQuery = query;
 }
 
 bool TStyleManager::HighContrast() noexcept
@@ -212,7 +202,7 @@ bool TStyleManager::HighContrast() noexcept
 bool TStyleManager::SettingsChanged()
 {
     TRegistry& registry = Registry();
-    bool now = registry.HighContrastQuery();
+    bool now = Services().HighContrast();
     if (now == registry.HighContrast) return false;
     registry.HighContrast = now;
     EnumThreadWindows(
@@ -223,11 +213,6 @@ bool TStyleManager::SettingsChanged()
         },
         0);
     return true;
-}
-
-void TStyleManager::SetHighContrastQuery(bool (*AQuery)()) noexcept
-{
-    Registry().HighContrastQuery = AQuery ? AQuery : SystemHighContrast;
 }
 
 std::wstring TStyleManager::NotFoundText(const std::wstring& AName)

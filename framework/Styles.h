@@ -65,8 +65,6 @@ public:
     // Asks again after the system's settings changed; true when the answer
     // changed, and then every window of this thread is drawn anew.
     static bool SettingsChanged();
-    // Stands in for the system's answer (tests; Wine always answers "off").
-    static void SetHighContrastQuery(bool (*AQuery)()) noexcept;
     // The text of the box shown when no theme has the name.
     static std::wstring NotFoundText(const std::wstring& AName);
 };

@@ -1,12 +1,13 @@
 #include "framework/TrayIcon.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "framework/Application.h"
 #include "framework/Dpi.h"
-#include "framework/Faults.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
+#include "framework/Services.h"
 #include "framework/Text.h"
 
 namespace fw {
@@ -28,10 +29,9 @@ constexpr int KSmallIconSize = 16;
 
 } // namespace
 
-TTrayIcon::TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay)
-    : FOwner(AOwner), FArea(Application ? *Application->NotifyArea : ShellNotifyArea()),
-      FTaskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")),
-      FFirstRetryDelay(AFirstRetryDelay < USER_TIMER_MINIMUM ? USER_TIMER_MINIMUM : AFirstRetryDelay)
+TTrayIcon::TTrayIcon(TComponent* AOwner)
+    : FOwner(AOwner), FArea(*Services().NotifyArea), FTaskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")),
+      FFirstRetryDelay(std::max<unsigned>(Services().TrayRetryDelay, USER_TIMER_MINIMUM))
 {
     CreateHandle(L"TTrayIcon");
     // An elevated copy would otherwise never hear of a restarted shell: UIPI
@@ -122,7 +122,6 @@ void TTrayIcon::LoadIcon(UINT ADpi)
 {
     // The shell shows the icon at its small-icon size; handing it the image
     // drawn for that size keeps it crisp at every scale.
-    CheckFault(TFaultSite::LoadIcon);
     int size = ShellIconSize(ADpi);
     FData.hIcon = FIcons ? FIcons->GetIconForSize(FIconIndex, size) : nullptr;
     FIconSize = size;

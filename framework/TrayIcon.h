@@ -23,14 +23,14 @@ class TTrayIcon : public TComponent, public TWindow {
 public:
     static constexpr UINT KCallbackMessage = WM_USER + 1;
     static constexpr size_t KMaxTip = 127, KMaxBalloonText = 255, KMaxBalloonTitle = 63;
-    // A shell that refused the icon is asked again after these delays, doubling
-    // up to the cap, until it takes it.
-    static constexpr unsigned KFirstRetryDelay = 1000, KMaxRetryDelay = 60000;
+    // A shell that refused the icon is asked again after a delay (the services'
+    // TrayRetryDelay), doubling up to this cap, until it takes it.
+    static constexpr unsigned KMaxRetryDelay = 60000;
 
     // AOwner becomes the popup menu's PopupComponent when the menu opens; while
     // it is still being built, clicks are ignored. The icon lives in the
-    // application's NotifyArea as it is now.
-    explicit TTrayIcon(TComponent* AOwner, unsigned AFirstRetryDelay = KFirstRetryDelay);
+    // services' notification area as it is now.
+    explicit TTrayIcon(TComponent* AOwner);
     ~TTrayIcon() override;
     TTrayIcon(const TTrayIcon&) = delete;
     TTrayIcon& operator=(const TTrayIcon&) = delete;

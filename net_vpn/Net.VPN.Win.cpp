@@ -7,8 +7,8 @@
 
 #include "framework/Com.h"
 #include "framework/Exceptions.h"
-#include "framework/Faults.h"
 #include "framework/Handles.h"
+#include "framework/Services.h"
 #include "framework/Synchronize.h"
 #include "framework/Text.h"
 
@@ -135,10 +135,9 @@ DWORD WINAPI RequestThread(LPVOID AParam)
 
 void TVPNInfo::StartRequest(bool AConnect, const TConnectionProc& AProc) const
 {
-    fw::CheckFault(fw::TFaultSite::StartThread);
     auto request = std::make_unique<TRequest>(
         TRequest{.Info = *this, .Proc = AProc, .Body = AConnect ? ConnectWorker : DisconnectWorker});
-    fw::TKernelHandle thread(CreateThread(nullptr, 0, RequestThread, request.get(), CREATE_SUSPENDED, nullptr));
+    fw::TKernelHandle thread(fw::Services().StartThread(RequestThread, request.get(), CREATE_SUSPENDED));
     if (!thread) fw::RaiseLastOSError();
     if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
         // It never ran: end it and keep the request, which is still ours.

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <new>
 
-#include "framework/Faults.h"
 #include "framework/Handles.h"
 #include "framework/Modules.h"
+#include "framework/Services.h"
 
 namespace RasApi {
 
@@ -19,9 +19,8 @@ using THangUp = DWORD(WINAPI*)(HRASCONN);
 using TEnumConnections = DWORD(WINAPI*)(TRasConnW*, LPDWORD, LPDWORD);
 using TGetConnectStatus = DWORD(WINAPI*)(HRASCONN, RASCONNSTATUSW*);
 
-// The library is loaded once, on first use, from system32 only, so a DLL
-// planted beside the executable can never stand in for the service.
-struct TBinding {
+// The library is loaded on first use, from system32 only.
+struct TBound {
     fw::TModuleHandle Module = fw::LoadSystemLibrary(L"rasapi32.dll");
 
     template <typename T>
@@ -39,17 +38,58 @@ struct TBinding {
     TGetConnectStatus GetConnectStatus = Proc<TGetConnectStatus>("RasGetConnectStatusW");
 };
 
-const TBinding& Binding()
+const TBound& Bound()
 {
-    static const TBinding binding;
-    return binding;
+    // Never destroyed: a worker may still call the service while the process ends.
+    static const TBound* const bound = new TBound;
+    return *bound;
 }
 
 template <typename TFn, typename... TArgs>
-DWORD Call(const char* AName, TFn AFn, TArgs... AArgs)
+DWORD CallBound(TFn AFn, TArgs... AArgs)
 {
-    fw::CheckFault(fw::TFaultSite::LibraryCall, AName);
     return AFn ? AFn(AArgs...) : ERROR_PROC_NOT_FOUND;
+}
+
+class TSystemBinding final : public TBinding {
+public:
+    DWORD EnumEntries(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize,
+                      LPDWORD ACount) const override
+    {
+        return CallBound(Bound().EnumEntries, AReserved, APhonebook, AEntries, ASize, ACount);
+    }
+    DWORD GetEntryProperties(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
+                             LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize) const override
+    {
+        return CallBound(Bound().GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize, ADeviceInfo,
+                         ADeviceInfoSize);
+    }
+    DWORD GetEntryDialParams(LPCWSTR APhonebook, RASDIALPARAMSW* AParams, LPBOOL AHasPassword) const override
+    {
+        return CallBound(Bound().GetEntryDialParams, APhonebook, AParams, AHasPassword);
+    }
+    DWORD Dial(void* AExtensions, LPCWSTR APhonebook, RASDIALPARAMSW* AParams, DWORD ANotifierType, void* ANotifier,
+               HRASCONN* AConnection) const override
+    {
+        return CallBound(Bound().Dial, AExtensions, APhonebook, AParams, ANotifierType, ANotifier, AConnection);
+    }
+    DWORD HangUp(HRASCONN AConnection) const override { return CallBound(Bound().HangUp, AConnection); }
+    DWORD EnumConnections(TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount) const override
+    {
+        return CallBound(Bound().EnumConnections, AConnections, ASize, ACount);
+    }
+    DWORD GetConnectStatus(HRASCONN AConnection, RASCONNSTATUSW* AStatus) const override
+    {
+        return CallBound(Bound().GetConnectStatus, AConnection, AStatus);
+    }
+};
+
+// A call of the binding in the services; a program that bound none has no service.
+template <typename TMethod, typename... TArgs>
+DWORD CallService(TMethod AMethod, TArgs... AArgs)
+{
+    const TBinding* binding = fw::Services().RemoteAccess;
+    return binding ? (binding->*AMethod)(AArgs...) : ERROR_PROC_NOT_FOUND;
 }
 
 // Far more phonebook entries or connections than any system holds: a larger
@@ -93,42 +133,49 @@ std::vector<TRecord> TwoCallEnumeration(TEnum AEnum)
 
 } // namespace
 
+const TBinding& SystemBinding()
+{
+    // Never destroyed, as the services that hold it; the library is bound on first call.
+    static const TBinding* const binding = new TSystemBinding;
+    return *binding;
+}
+
 DWORD RasEnumEntriesW(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize, LPDWORD ACount)
 {
-    return Call("RasEnumEntriesW", Binding().EnumEntries, AReserved, APhonebook, AEntries, ASize, ACount);
+    return CallService(&TBinding::EnumEntries, AReserved, APhonebook, AEntries, ASize, ACount);
 }
 
 DWORD RasGetEntryPropertiesW(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
                              LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize)
 {
-    return Call("RasGetEntryPropertiesW", Binding().GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize,
-                ADeviceInfo, ADeviceInfoSize);
+    return CallService(&TBinding::GetEntryProperties, APhonebook, AEntry, AEntryInfo, ASize, ADeviceInfo,
+                       ADeviceInfoSize);
 }
 
 DWORD RasGetEntryDialParamsW(LPCWSTR APhonebook, RASDIALPARAMSW* AParams, LPBOOL AHasPassword)
 {
-    return Call("RasGetEntryDialParamsW", Binding().GetEntryDialParams, APhonebook, AParams, AHasPassword);
+    return CallService(&TBinding::GetEntryDialParams, APhonebook, AParams, AHasPassword);
 }
 
 DWORD RasDialW(void* AExtensions, LPCWSTR APhonebook, RASDIALPARAMSW* AParams, DWORD ANotifierType, void* ANotifier,
                HRASCONN* AConnection)
 {
-    return Call("RasDialW", Binding().Dial, AExtensions, APhonebook, AParams, ANotifierType, ANotifier, AConnection);
+    return CallService(&TBinding::Dial, AExtensions, APhonebook, AParams, ANotifierType, ANotifier, AConnection);
 }
 
 DWORD RasHangUpW(HRASCONN AConnection)
 {
-    return Call("RasHangUpW", Binding().HangUp, AConnection);
+    return CallService(&TBinding::HangUp, AConnection);
 }
 
 DWORD RasEnumConnectionsW(TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount)
 {
-    return Call("RasEnumConnectionsW", Binding().EnumConnections, AConnections, ASize, ACount);
+    return CallService(&TBinding::EnumConnections, AConnections, ASize, ACount);
 }
 
 DWORD RasGetConnectStatusW(HRASCONN AConnection, RASCONNSTATUSW* AStatus)
 {
-    return Call("RasGetConnectStatusW", Binding().GetConnectStatus, AConnection, AStatus);
+    return CallService(&TBinding::GetConnectStatus, AConnection, AStatus);
 }
 
 std::vector<TRasEntryNameW> EnumEntries()

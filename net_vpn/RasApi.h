@@ -1,7 +1,8 @@
 #pragma once
 // The remote-access service's records and the seven functions the program
-// calls, bound at run time from the system folder only. A missing library or
-// function answers like a failed call (ERROR_PROC_NOT_FOUND).
+// calls, reached through the binding in the services (framework/Services.h):
+// the system's, bound at run time from the system folder only, where a missing
+// library or function answers like a failed call (ERROR_PROC_NOT_FOUND).
 #include <windows.h>
 
 #include <cstddef>
@@ -90,6 +91,34 @@ static_assert(sizeof(TRasConnW) == 1388 && offsetof(TRasConnW, hrasconn) == 4 &&
               offsetof(TRasConnW, szEntryName) == 12);
 static_assert(sizeof(RASCONNSTATUSW) == 304 && offsetof(RASCONNSTATUSW, rasconnstate) == 4);
 
+// The service's seven functions, as one binding.
+class TBinding {
+public:
+    TBinding() = default;
+    virtual ~TBinding() = default;
+    TBinding(const TBinding&) = delete;
+    TBinding& operator=(const TBinding&) = delete;
+    TBinding(TBinding&&) = delete;
+    TBinding& operator=(TBinding&&) = delete;
+
+    virtual DWORD EnumEntries(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize,
+                              LPDWORD ACount) const = 0;
+    virtual DWORD GetEntryProperties(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
+                                     LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize) const = 0;
+    virtual DWORD GetEntryDialParams(LPCWSTR APhonebook, RASDIALPARAMSW* AParams, LPBOOL AHasPassword) const = 0;
+    virtual DWORD Dial(void* AExtensions, LPCWSTR APhonebook, RASDIALPARAMSW* AParams, DWORD ANotifierType,
+                       void* ANotifier, HRASCONN* AConnection) const = 0;
+    virtual DWORD HangUp(HRASCONN AConnection) const = 0;
+    virtual DWORD EnumConnections(TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount) const = 0;
+    virtual DWORD GetConnectStatus(HRASCONN AConnection, RASCONNSTATUSW* AStatus) const = 0;
+};
+
+// The system's service, loaded on first use from the system folder only, so a
+// DLL planted beside the executable can never stand in for it.
+const TBinding& SystemBinding();
+
+// The functions of the binding in the services; with none there, each answers
+// ERROR_PROC_NOT_FOUND.
 DWORD RasEnumEntriesW(LPCWSTR AReserved, LPCWSTR APhonebook, TRasEntryNameW* AEntries, LPDWORD ASize, LPDWORD ACount);
 DWORD RasGetEntryPropertiesW(LPCWSTR APhonebook, LPCWSTR AEntry, RASENTRYW* AEntryInfo, LPDWORD ASize,
                              LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize);

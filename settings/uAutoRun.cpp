@@ -8,6 +8,7 @@
 #include "framework/Handles.h"
 #include "framework/Locale.h"
 #include "framework/Modules.h"
+#include "framework/Services.h"
 
 namespace uAutoRun {
 
@@ -89,7 +90,7 @@ fw::TRegKey CreateRunKey()
 
 } // namespace
 
-bool IsAutoRun(const std::wstring& AName, size_t APathBufferUnits)
+bool IsAutoRun(const std::wstring& AName)
 {
     fw::TRegKey key = OpenRunKeyForReading();
     if (!key) return false;
@@ -105,17 +106,17 @@ bool IsAutoRun(const std::wstring& AName, size_t APathBufferUnits)
     // An expandable string counts as stored: its variables are not expanded.
     text.resize(wcsnlen(text.c_str(), text.size()));
     // A path that does not fit is never registered, so nothing stored is it.
-    std::optional<std::wstring> path = fw::ModuleFileName(nullptr, APathBufferUnits);
+    std::optional<std::wstring> path = fw::ModuleFileName(nullptr, fw::Services().PathBufferUnits);
     if (!path || !NamesThisExecutable(text, *path)) return false;
     // Windows starts no value that Task Manager or Settings switched off.
     return !SwitchedOff(AName);
 }
 
-bool RegisterAutoRun(const std::wstring& AName, size_t APathBufferUnits)
+bool RegisterAutoRun(const std::wstring& AName)
 {
     try {
         // A cut path would start whatever file sits at the cut: nothing is written.
-        std::optional<std::wstring> path = fw::ModuleFileName(nullptr, APathBufferUnits);
+        std::optional<std::wstring> path = fw::ModuleFileName(nullptr, fw::Services().PathBufferUnits);
         if (!path) return false;
         // Quoted: the logon start splits an unquoted path at its first blank.
         const std::wstring command = L"\"" + *path + L"\"";
@@ -125,7 +126,7 @@ bool RegisterAutoRun(const std::wstring& AName, size_t APathBufferUnits)
                 return false;
         }
         SwitchOn(AName);
-        return IsAutoRun(AName, APathBufferUnits);
+        return IsAutoRun(AName);
     } catch (...) {
         return false;
     }

@@ -267,22 +267,29 @@ TEST_F(AutoRunTest, AMissingRunKeyIsNotCreatedByTheQuery)
 TEST_F(AutoRunTest, APathLongerThanTheBufferIsNeitherWrittenNorMatched)
 {
     const size_t fits = ExePath().size() + 1;
-    RegDeleteValueW(RunKey().Get(), KName);
-    EXPECT_FALSE(RegisterAutoRun(KName, fits - 1));
-    EXPECT_EQ(Value().first, 0u) << "nothing written";
+    auto buffer = [](size_t AUnits) {
+        return test::TServicesScope([&](fw::TServices& AServices) { AServices.PathBufferUnits = AUnits; });
+    };
+    {
+        auto tooSmall = buffer(fits - 1);
+        RegDeleteValueW(RunKey().Get(), KName);
+        EXPECT_FALSE(RegisterAutoRun(KName));
+        EXPECT_EQ(Value().first, 0u) << "nothing written";
 
-    SetValue(REG_SZ, L"C:\\Other\\Tarnwick.exe");
-    EXPECT_FALSE(RegisterAutoRun(KName, fits - 1));
-    EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), std::wstring(L"C:\\Other\\Tarnwick.exe")));
+        SetValue(REG_SZ, L"C:\\Other\\Tarnwick.exe");
+        EXPECT_FALSE(RegisterAutoRun(KName));
+        EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), std::wstring(L"C:\\Other\\Tarnwick.exe")));
 
+        SetValue(REG_SZ, ExePath());
+        EXPECT_FALSE(IsAutoRun(KName));
+        SetValue(REG_SZ, ExePath().substr(0, fits - 2));
+        EXPECT_FALSE(IsAutoRun(KName)) << "the cut path is not this executable";
+    }
+    auto justFits = buffer(fits);
     SetValue(REG_SZ, ExePath());
-    EXPECT_FALSE(IsAutoRun(KName, fits - 1));
-    EXPECT_TRUE(IsAutoRun(KName, fits));
-    SetValue(REG_SZ, ExePath().substr(0, fits - 2));
-    EXPECT_FALSE(IsAutoRun(KName, fits - 1)) << "the cut path is not this executable";
-
+    EXPECT_TRUE(IsAutoRun(KName));
     RegDeleteValueW(RunKey().Get(), KName);
-    EXPECT_TRUE(RegisterAutoRun(KName, fits));
+    EXPECT_TRUE(RegisterAutoRun(KName));
     EXPECT_EQ(Value(), std::make_pair(static_cast<DWORD>(REG_SZ), Quoted(ExePath())));
 }
 

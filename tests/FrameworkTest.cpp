@@ -480,7 +480,7 @@ protected:
 
     std::unique_ptr<TTrayIcon> NewIcon()
     {
-        auto icon = std::make_unique<TTrayIcon>(&Owner, KFirstDelay);
+        auto icon = std::make_unique<TTrayIcon>(&Owner);
         icon->SetIcons(&Images);
         return icon;
     }
@@ -500,6 +500,7 @@ protected:
         test::PumpUntil([] { return false; }, 400ms);
     }
 
+    test::TServicesScope QuickRetry{[](TServices& AServices) { AServices.TrayRetryDelay = KFirstDelay; }};
     test::TFakeTray Tray;
     TImageList Images;
     TComponent Owner;
@@ -514,10 +515,12 @@ TEST_F(TrayIconRetryTest, ARefusedAddIsRetriedUntilTheShellTakesItWithEverything
         auto icon = NewIcon();
         if (shellRestart) icon->SetVisible(true);
         Tray.Refuse = true;
-        if (shellRestart)
+        if (shellRestart) {
+            Tray.LoseIcons(); // a shell that restarts starts empty
             SendMessageW(icon->Window(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-        else
+        } else {
             icon->SetVisible(true);
+        }
         ASSERT_EQ(Told(Tray.Records.size() - 1), (std::vector<std::pair<DWORD, bool>>{{NIM_ADD, false}}));
         const std::vector<BYTE> image0 = Tray.Records.back().IconBits;
         size_t waiting = Tray.Records.size();
@@ -559,7 +562,6 @@ TEST_F(TrayIconRetryTest, ARefusedChangeEndsOnceTheIconIsFoundInTheShell)
         {"the shell lost the icon", true, {{NIM_MODIFY, false}, {NIM_ADD, true}}},
         {"the shell refused one change", false, {{NIM_MODIFY, false}, {NIM_ADD, false}, {NIM_MODIFY, true}}},
     };
-    Tray.KeepsIcons = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Title);
         auto icon = NewIcon();

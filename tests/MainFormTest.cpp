@@ -6,7 +6,6 @@
 
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
-#include "framework/Faults.h"
 #include "settings/uIniManager.h"
 #include "tests/TestSupport.h"
 #include "tools/common/Protocol.h"
@@ -479,38 +478,43 @@ TEST_F(MainFormTest, EveryRequestEndsAndTheMenuComesBack)
     const struct {
         const char* Title;
         std::vector<std::wstring> Scenario;
-        TFaultSite Site;
-        const char* Tag;
+        void (*Arm)(test::TFaultyServices&);
         bool Box;               // the click's error is reported
         const wchar_t* Balloon; // the request's result, if it has one
     } cases[] = {
-        {"the worker cannot be started", {L"entry\tvpn\tOffice"}, TFaultSite::StartThread, "", true, nullptr},
+        {"the worker cannot be started",
+         {L"entry\tvpn\tOffice"},
+         [](test::TFaultyServices& AFaults) { AFaults.FailThreadStart(); },
+         true,
+         nullptr},
         {"the status query fails in the click handler",
          {L"entry\tvpn\tOffice"},
-         TFaultSite::LibraryCall,
-         "RasEnumConnectionsW",
+         [](test::TFaultyServices& AFaults) { AFaults.RaiseIn("RasEnumConnectionsW"); },
          true,
          nullptr},
         {"the connect worker's service call fails",
          {L"entry\tvpn\tOffice"},
-         TFaultSite::LibraryCall,
-         "RasGetEntryDialParamsW",
+         [](test::TFaultyServices& AFaults) { AFaults.RaiseIn("RasGetEntryDialParamsW"); },
          false,
          L"Office: Connected failed"},
         {"the disconnect worker's service call fails",
          {L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"},
-         TFaultSite::LibraryCall,
-         "RasHangUpW",
+         [](test::TFaultyServices& AFaults) { AFaults.RaiseIn("RasHangUpW"); },
          false,
          L"Office: Disconnected failed"},
-        {"the result fails part-way", {L"entry\tvpn\tOffice"}, TFaultSite::LoadIcon, "", false, nullptr},
+        {"the result fails part-way",
+         {L"entry\tvpn\tOffice"},
+         [](test::TFaultyServices& AFaults) { AFaults.FailIconLoad(); },
+         false,
+         nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Title);
         Create(c.Scenario);
         Tray.Records.clear();
         test::TBoxCatcher boxes;
-        ArmFault(c.Site, c.Tag);
+        test::TFaultyServices faults;
+        c.Arm(faults);
         // Chosen as the user does: the menu's command, whose errors are reported.
         SendMessageW(Form->popupMain->Window(), WM_COMMAND, Form->VPNItems()[0]->Command(), 0);
         EXPECT_TRUE(test::PumpUntil([&] { return Form->VPNItems()[0]->Visible(); })) << "the entries never came back";
@@ -525,7 +529,6 @@ TEST_F(MainFormTest, EveryRequestEndsAndTheMenuComesBack)
         // The failure is spent: the next request works.
         ClickEntry(L"Office");
         EXPECT_EQ(boxes.Texts.size(), c.Box ? 1u : 0u);
-        DisarmFaults();
         Form->DoDestroy();
         Form.reset();
     }
@@ -534,9 +537,11 @@ TEST_F(MainFormTest, EveryRequestEndsAndTheMenuComesBack)
 TEST_F(MainFormTest, AnIconThatCannotBeLoadedLeavesTheStatusForThePollToCorrect)
 {
     Create({L"entry\tvpn\tOffice"});
-    ArmFault(TFaultSite::LoadIcon);
-    EXPECT_THROW(Form->OnConnectResult(Form->VPNManager()->Items(0), true), EOSError);
-    DisarmFaults();
+    {
+        test::TFaultyServices faults;
+        faults.FailIconLoad();
+        EXPECT_THROW(Form->OnConnectResult(Form->VPNManager()->Items(0), true), EOSError);
+    }
     EXPECT_EQ(Form->trayMain->IconIndex(), 0) << "the index moved without its image";
     Scenario.Write({L"entry\tvpn\tOffice", L"conn\t1\tconnected\tOffice"});
     Poll();

@@ -4,10 +4,12 @@
 
 #include "framework/Application.h"
 #include "settings/uIniManager.h"
+#include "tests/TestSupport.h"
 
 int wmain(int argc, wchar_t** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    test::InstallProgramServices();
     fw::InitializeFrameworkUnit();
     fw::Application->Initialize();
     fw::Application->MainFormOnTaskBar = false; // as the program sets it

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "framework/Application.h"
+#include "framework/Exceptions.h"
 #include "framework/Handles.h"
 #include "framework/Text.h"
 
@@ -126,15 +127,134 @@ void TRasScenario::ClearLog()
     DeleteFileW(FLog.c_str());
 }
 
-TFakeTray::TFakeTray() : FPrevious(fw::Application->NotifyArea)
+void InstallProgramServices()
 {
-    fw::Application->NotifyArea = this;
+    fw::TServices services = fw::SystemServices();
+    services.RemoteAccess = &RasApi::SystemBinding();
+    fw::InstallServices(services);
 }
 
-TFakeTray::~TFakeTray()
+TServicesScope::TServicesScope(const std::function<void(fw::TServices&)>& AChange) : FPrevious(fw::Services())
 {
-    fw::Application->NotifyArea = FPrevious;
+    fw::TServices changed = FPrevious;
+    AChange(changed);
+    fw::InstallServices(changed);
 }
+
+TServicesScope::~TServicesScope()
+{
+    fw::InstallServices(FPrevious);
+}
+
+TFaultyServices::TFaultyServices()
+    : FScope([this](fw::TServices& AServices) {
+          AServices.StartThread = StartThread;
+          AServices.LoadIcon = LoadIcon;
+          AServices.RemoteAccess = this;
+      })
+{
+}
+
+TFaultyServices::~TFaultyServices()
+{
+    GThreadStart = false;
+    GIconLoad = false;
+}
+
+void TFaultyServices::RaiseIn(const std::string& AFunction)
+{
+    std::lock_guard guard(FLock);
+    FArmed[AFunction] = KRaise;
+}
+
+void TFaultyServices::FailIn(const std::string& AFunction, DWORD ACode)
+{
+    std::lock_guard guard(FLock);
+    FArmed[AFunction] = ACode;
+}
+
+DWORD TFaultyServices::Spend(const char* AFunction) const
+{
+    DWORD code = 0;
+    {
+        std::lock_guard guard(FLock);
+        auto armed = FArmed.find(AFunction);
+        if (armed == FArmed.end()) return 0;
+        code = armed->second;
+        FArmed.erase(armed);
+    }
+    if (code == KRaise) fw::RaiseOSError(ERROR_NOT_ENOUGH_MEMORY);
+    return code;
+}
+
+HANDLE TFaultyServices::StartThread(LPTHREAD_START_ROUTINE AProc, LPVOID AParam, DWORD AFlags)
+{
+    if (GThreadStart.exchange(false)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return fw::SystemServices().StartThread(AProc, AParam, AFlags);
+}
+
+HICON TFaultyServices::LoadIcon(LPCWSTR AName, int AWidth, int AHeight)
+{
+    if (GIconLoad.exchange(false)) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return fw::SystemServices().LoadIcon(AName, AWidth, AHeight);
+}
+
+DWORD TFaultyServices::EnumEntries(LPCWSTR AReserved, LPCWSTR APhonebook, RasApi::TRasEntryNameW* AEntries,
+                                   LPDWORD ASize, LPDWORD ACount) const
+{
+    if (DWORD code = Spend("RasEnumEntriesW")) return code;
+    return RasApi::SystemBinding().EnumEntries(AReserved, APhonebook, AEntries, ASize, ACount);
+}
+
+DWORD TFaultyServices::GetEntryProperties(LPCWSTR APhonebook, LPCWSTR AEntry, RasApi::RASENTRYW* AEntryInfo,
+                                          LPDWORD ASize, LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize) const
+{
+    if (DWORD code = Spend("RasGetEntryPropertiesW")) return code;
+    return RasApi::SystemBinding().GetEntryProperties(APhonebook, AEntry, AEntryInfo, ASize, ADeviceInfo,
+                                                      ADeviceInfoSize);
+}
+
+DWORD TFaultyServices::GetEntryDialParams(LPCWSTR APhonebook, RasApi::RASDIALPARAMSW* AParams,
+                                          LPBOOL AHasPassword) const
+{
+    if (DWORD code = Spend("RasGetEntryDialParamsW")) return code;
+    return RasApi::SystemBinding().GetEntryDialParams(APhonebook, AParams, AHasPassword);
+}
+
+DWORD TFaultyServices::Dial(void* AExtensions, LPCWSTR APhonebook, RasApi::RASDIALPARAMSW* AParams, DWORD ANotifierType,
+                            void* ANotifier, RasApi::HRASCONN* AConnection) const
+{
+    if (DWORD code = Spend("RasDialW")) return code;
+    return RasApi::SystemBinding().Dial(AExtensions, APhonebook, AParams, ANotifierType, ANotifier, AConnection);
+}
+
+DWORD TFaultyServices::HangUp(RasApi::HRASCONN AConnection) const
+{
+    if (DWORD code = Spend("RasHangUpW")) return code;
+    return RasApi::SystemBinding().HangUp(AConnection);
+}
+
+DWORD TFaultyServices::EnumConnections(RasApi::TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount) const
+{
+    if (DWORD code = Spend("RasEnumConnectionsW")) return code;
+    return RasApi::SystemBinding().EnumConnections(AConnections, ASize, ACount);
+}
+
+DWORD TFaultyServices::GetConnectStatus(RasApi::HRASCONN AConnection, RasApi::RASCONNSTATUSW* AStatus) const
+{
+    if (DWORD code = Spend("RasGetConnectStatusW")) return code;
+    return RasApi::SystemBinding().GetConnectStatus(AConnection, AStatus);
+}
+
+TFakeTray::TFakeTray() : FScope([this](fw::TServices& AServices) { AServices.NotifyArea = this; }) {}
+
+TFakeTray::~TFakeTray() = default;
 
 bool TFakeTray::Notify(DWORD AMessage, const NOTIFYICONDATAW& AData)
 {
@@ -151,7 +271,7 @@ bool TFakeTray::Notify(DWORD AMessage, const NOTIFYICONDATAW& AData)
     auto held = std::find(FIcons.begin(), FIcons.end(), icon);
     bool holds = held != FIcons.end();
     bool fits = AMessage == NIM_ADD ? !holds : holds;
-    bool accepted = !Refuse && (fits || !KeepsIcons);
+    bool accepted = !Refuse && (fits || TakesAnything);
     if (accepted && AMessage == NIM_ADD && !holds) FIcons.push_back(icon);
     if (accepted && AMessage == NIM_DELETE && holds) FIcons.erase(held);
     record.Accepted = accepted;

@@ -3,14 +3,19 @@
 // notification area that records what the program tells it, and message pumping.
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "framework/NotifyArea.h"
+#include "framework/Services.h"
 #include "framework/Window.h"
+#include "net_vpn/RasApi.h"
 
 namespace test {
 
@@ -34,6 +39,69 @@ private:
     std::wstring FDir, FScenario, FLog;
 };
 
+// The services the program's entry installs: the system's, with the
+// remote-access service bound (in tests, the simulated one in the prefix).
+void InstallProgramServices();
+
+// While it lives, the services in force are those before it with AChange
+// applied; then those before it again. Scopes end in the reverse order of their start.
+class TServicesScope {
+public:
+    explicit TServicesScope(const std::function<void(fw::TServices&)>& AChange);
+    ~TServicesScope();
+    TServicesScope(const TServicesScope&) = delete;
+    TServicesScope& operator=(const TServicesScope&) = delete;
+
+private:
+    fw::TServices FPrevious;
+};
+
+// Failures that a test cannot bring about for real, put into the services
+// while it lives: a worker thread that cannot start, an icon that cannot be
+// loaded, a remote-access call that raises or fails. Each one armed hits the
+// next call of its kind, once. A thread or icon that fails reports
+// ERROR_NOT_ENOUGH_MEMORY, and a call that raises raises EOSError for it, as
+// the system does when it runs out. Every other call goes to the system (and
+// the remote-access calls to the simulated service). One at a time.
+class TFaultyServices final : public RasApi::TBinding {
+public:
+    TFaultyServices();
+    ~TFaultyServices() override;
+    TFaultyServices(const TFaultyServices&) = delete;
+    TFaultyServices& operator=(const TFaultyServices&) = delete;
+    TFaultyServices(TFaultyServices&&) = delete;
+    TFaultyServices& operator=(TFaultyServices&&) = delete;
+
+    void FailThreadStart() { GThreadStart = true; }
+    void FailIconLoad() { GIconLoad = true; }
+    // AFunction is the service's name for it ("RasDialW").
+    void RaiseIn(const std::string& AFunction);
+    void FailIn(const std::string& AFunction, DWORD ACode);
+
+    DWORD EnumEntries(LPCWSTR AReserved, LPCWSTR APhonebook, RasApi::TRasEntryNameW* AEntries, LPDWORD ASize,
+                      LPDWORD ACount) const override;
+    DWORD GetEntryProperties(LPCWSTR APhonebook, LPCWSTR AEntry, RasApi::RASENTRYW* AEntryInfo, LPDWORD ASize,
+                             LPBYTE ADeviceInfo, LPDWORD ADeviceInfoSize) const override;
+    DWORD GetEntryDialParams(LPCWSTR APhonebook, RasApi::RASDIALPARAMSW* AParams, LPBOOL AHasPassword) const override;
+    DWORD Dial(void* AExtensions, LPCWSTR APhonebook, RasApi::RASDIALPARAMSW* AParams, DWORD ANotifierType,
+               void* ANotifier, RasApi::HRASCONN* AConnection) const override;
+    DWORD HangUp(RasApi::HRASCONN AConnection) const override;
+    DWORD EnumConnections(RasApi::TRasConnW* AConnections, LPDWORD ASize, LPDWORD ACount) const override;
+    DWORD GetConnectStatus(RasApi::HRASCONN AConnection, RasApi::RASCONNSTATUSW* AStatus) const override;
+
+private:
+    // The armed failure of AFunction, if any, spent: 0 when none is armed; raises for RaiseIn.
+    DWORD Spend(const char* AFunction) const;
+    static HANDLE StartThread(LPTHREAD_START_ROUTINE AProc, LPVOID AParam, DWORD AFlags);
+    static HICON LoadIcon(LPCWSTR AName, int AWidth, int AHeight);
+
+    static inline std::atomic<bool> GThreadStart{false}, GIconLoad{false};
+    static constexpr DWORD KRaise = 0xFFFFFFFF;
+    mutable std::mutex FLock;
+    mutable std::map<std::string, DWORD> FArmed; // function name: its code, or KRaise
+    TServicesScope FScope;
+};
+
 // One call the program made to the notification area, as the area saw it.
 struct TNotifyRecord {
     DWORD Message = 0; // NIM_ADD, NIM_MODIFY, NIM_DELETE
@@ -48,7 +116,9 @@ struct TNotifyRecord {
 };
 
 // A notification area that records every call instead of showing anything.
-// While it lives, it is the application's: tray icons made meanwhile talk to it.
+// While it lives, it is the services': tray icons made meanwhile talk to it.
+// Like the shell, it refuses to add an icon it holds and to change or delete
+// one it does not hold, unless a test lets it take anything.
 class TFakeTray final : public fw::TNotifyArea {
 public:
     TFakeTray();
@@ -61,15 +131,13 @@ public:
     bool Notify(DWORD AMessage, const NOTIFYICONDATAW& AData) override;
 
     std::vector<TNotifyRecord> Records;
-    bool Refuse = false; // answer FALSE, as a shell that refuses the change
-    // Refuse, as a real shell does, to add an icon it holds or to change or
-    // delete one it does not. The icons accepted so far are always tracked.
-    bool KeepsIcons = false;
+    bool Refuse = false;        // answer FALSE to everything, as a shell that refuses the change
+    bool TakesAnything = false; // accept what a shell would refuse; the icons held are still tracked
     // The shell loses every icon it held, without telling anyone.
     void LoseIcons() { FIcons.clear(); }
 
 private:
-    fw::TNotifyArea* FPrevious;
+    TServicesScope FScope;
     std::vector<std::pair<HWND, UINT>> FIcons; // window and id of each icon held
 };
 

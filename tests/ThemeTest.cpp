@@ -22,15 +22,13 @@ protected:
     {
         GContrast = false;
         TStyleManager::Reset();
-        TStyleManager::SetHighContrastQuery([] { return GContrast; });
         EXPECT_TRUE(TStyleManager::TrySetStyle(L"Glow", false));
         Theme = *TStyleManager::ActiveStyle();
     }
-    ~ThemeTest() override
-    {
-        TStyleManager::SetHighContrastQuery(nullptr);
-        TStyleManager::Reset();
-    }
+    ~ThemeTest() override { TStyleManager::Reset(); }
+
+    // Stands in for the system's answer: Wine's is always "off".
+    test::TServicesScope Contrast{[](TServices& AServices) { AServices.HighContrast = [] { return GContrast; }; }};
 
     static void SwitchHighContrast(bool AOn)
     {

@@ -834,6 +834,7 @@ void Run(const TOptions& AOptions)
 int wmain(int argc, wchar_t** argv)
 {
     TOptions options = ParseOptions(argc, argv);
+    test::InstallProgramServices();
     fw::InitializeFrameworkUnit();
     fw::Application->Initialize();
     fw::Application->MainFormOnTaskBar = false; // as the program sets it
