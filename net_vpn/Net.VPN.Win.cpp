@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "framework/Com.h"
@@ -13,6 +14,48 @@
 #include "framework/Text.h"
 
 namespace NetVPNWin {
+
+// A hung-up line is not gone at once: the connection manager still closes it,
+// and using the connection meanwhile can fail (a dial of the same entry with
+// 602, "port already open"). The service asks a program to wait until the
+// status query on the handle answers ERROR_INVALID_HANDLE: the connection has
+// been deleted. One request waits at most the services' LineCloseLimit in all;
+// past that it goes on as if the lines had gone.
+class TLineWait {
+public:
+    TLineWait() : FLeft(fw::Services().LineCloseLimit), FPoll(std::max<DWORD>(fw::Services().LineClosePoll, 1)) {}
+
+    void UntilGone(std::vector<RasApi::HRASCONN> ALines)
+    {
+        const ULONGLONG start = GetTickCount64();
+        for (;;) {
+            std::erase_if(ALines, Gone);
+            const ULONGLONG spent = GetTickCount64() - start;
+            if (ALines.empty() || spent >= FLeft) {
+                FLeft = spent >= FLeft ? 0 : FLeft - static_cast<DWORD>(spent);
+                return;
+            }
+            Sleep(std::min<DWORD>(FPoll, FLeft - static_cast<DWORD>(spent)));
+        }
+    }
+
+private:
+    // Any answer but these two means the line is still closing, whatever state it reports.
+    static bool Gone(RasApi::HRASCONN ALine)
+    {
+        RasApi::RASCONNSTATUSW status{};
+        status.dwSize = sizeof(status);
+        try {
+            DWORD result = RasApi::RasGetConnectStatusW(ALine, &status);
+            return result == ERROR_INVALID_HANDLE || result == ERROR_PROC_NOT_FOUND;
+        } catch (...) {
+            return true; // a service that cannot answer is not waited for
+        }
+    }
+
+    DWORD FLeft; // ms
+    DWORD FPoll; // ms
+};
 
 TVPNInfo TVPNInfo::Create(const TVPNManager* AManager, const std::wstring& AName)
 {
@@ -48,8 +91,17 @@ bool TVPNInfo::IsConnected() const
 
 void TVPNInfo::DisconnectAll() const
 {
+    TLineWait wait;
+    HangUpAll(wait);
+}
+
+void TVPNInfo::HangUpAll(TLineWait& AWait) const
+{
+    // Every line is told first, so that they close side by side.
+    std::vector<RasApi::HRASCONN> closing;
     for (const RasApi::TRasConnW& connection : EnumConnections())
-        if (connection.hrasconn) RasApi::RasHangUpW(connection.hrasconn);
+        if (connection.hrasconn && RasApi::RasHangUpW(connection.hrasconn) == 0) closing.push_back(connection.hrasconn);
+    AWait.UntilGone(std::move(closing));
 }
 
 bool TVPNInfo::ForceDisconnect() const
@@ -86,18 +138,23 @@ void TVPNInfo::ConnectWorker(const TVPNInfo& AInfo, bool& ASuccess)
         std::memcpy(params.Record.szEntryName, AInfo.FName.c_str(), (AInfo.FName.size() + 1) * sizeof(WCHAR));
     BOOL hasPassword = FALSE;
     if (RasApi::RasGetEntryDialParamsW(nullptr, &params.Record, &hasPassword) != 0) return;
-    AInfo.DisconnectAll();
+    TLineWait wait;
+    // The dial comes only once the lines it replaces have closed.
+    AInfo.HangUpAll(wait);
     RasApi::HRASCONN connection = nullptr;
     DWORD result = RasApi::RasDialW(nullptr, nullptr, &params.Record, 0, nullptr, &connection);
     ASuccess = result == 0;
     // A failed dial may still hand out a handle, which must be released.
-    if (!ASuccess && connection) RasApi::RasHangUpW(connection);
+    if (!ASuccess && connection && RasApi::RasHangUpW(connection) == 0) wait.UntilGone({connection});
 }
 
 void TVPNInfo::DisconnectWorker(const TVPNInfo& AInfo, bool& ASuccess)
 {
     RasApi::TRasConnW connection = AInfo.FindConnection();
-    if (connection.hrasconn) ASuccess = RasApi::RasHangUpW(connection.hrasconn) == 0;
+    if (!connection.hrasconn) return;
+    ASuccess = RasApi::RasHangUpW(connection.hrasconn) == 0;
+    // "Disconnected" is reported once the line has gone.
+    if (ASuccess) TLineWait().UntilGone({connection.hrasconn});
 }
 
 namespace {

@@ -12,6 +12,8 @@
 
 namespace NetVPNWin {
 
+class TLineWait;
+
 class TVPNManager {
 public:
     // One VPN entry: a plain value that carries its entry's operations.
@@ -44,7 +46,8 @@ public:
         // Start a request on a worker thread of its own and return at once.
         void Connect(const TConnectionProc& AProc) const;
         void Disconnect(const TConnectionProc& AProc) const;
-        // Hang up every active remote-access connection, on this thread.
+        // Hang up every active remote-access connection, on this thread, and
+        // wait until their lines have closed (10 s at most).
         void DisconnectAll() const;
         // Hang up this entry's connection, on this thread.
         bool ForceDisconnect() const;
@@ -56,6 +59,7 @@ public:
     private:
         std::vector<RasApi::TRasConnW> EnumConnections() const;
         RasApi::TRasConnW FindConnection() const;
+        void HangUpAll(TLineWait& AWait) const;
         void StartRequest(bool AConnect, const TConnectionProc& AProc) const;
         static void ConnectWorker(const TVPNInfo& AInfo, bool& ASuccess);
         static void DisconnectWorker(const TVPNInfo& AInfo, bool& ASuccess);

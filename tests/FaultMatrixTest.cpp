@@ -204,6 +204,9 @@ protected:
 
     test::TRasScenario Scenario;
     test::TFakeTray Tray;
+    // A failing status query cannot tell that a hung-up line has gone: the
+    // request waits out its bound, which the matrix need not spend in full.
+    test::TServicesScope QuickLineClose{[](fw::TServices& AServices) { AServices.LineCloseLimit = 100; }};
     std::unique_ptr<TfrmMain> Form;
 };
 

@@ -2,6 +2,7 @@
 // disconnect on worker threads, and where their completions run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "framework/Exceptions.h"
@@ -213,6 +214,108 @@ TEST(VPNInfo, TheDialNeverBlocksTheCallingThread)
     EXPECT_FALSE(result.Done);
     ASSERT_TRUE(test::PumpUntil([&] { return result.Done; }));
     EXPECT_TRUE(result.Success);
+}
+
+// A hung-up line takes a while to close, and a dial of the same entry fails
+// with 602 meanwhile: the request dials, or reports a disconnect, only once its
+// lines have gone (their status query answers 6).
+TEST(VPNInfo, RequestsWaitForHungUpLinesToClose)
+{
+    const struct {
+        const char* Title;
+        bool Connect;
+        std::vector<std::wstring> Lines;
+        std::vector<std::wstring> Actions;
+    } cases[] = {
+        {"reconnecting an entry still dialling",
+         true,
+         {L"conn\t3\tconnecting\tOffice"},
+         {L"RasGetEntryDialParamsW\tOffice\t0", L"RasHangUpW\t#3\t0", L"RasDialW\tOffice\t0"}},
+        {"switching from another entry",
+         true,
+         {L"conn\t1\tconnected\tLab"},
+         {L"RasGetEntryDialParamsW\tOffice\t0", L"RasHangUpW\t#1\t0", L"RasDialW\tOffice\t0"}},
+        {"all lines hung up first, then waited for together",
+         true,
+         {L"conn\t1\tconnected\tLab", L"conn\t2\tconnected\tOffice"},
+         {L"RasGetEntryDialParamsW\tOffice\t0", L"RasHangUpW\t#1\t0", L"RasHangUpW\t#2\t0", L"RasDialW\tOffice\t0"}},
+        {"disconnecting", false, {L"conn\t2\tconnected\tOffice"}, {L"RasHangUpW\t#2\t0"}},
+    };
+    test::TRasScenario scenario;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        std::vector<std::wstring> world = {L"entry\tvpn\tOffice", L"entry\tvpn\tLab", L"linger\t300"};
+        world.insert(world.end(), c.Lines.begin(), c.Lines.end());
+        scenario.Write(world);
+        scenario.ClearLog();
+        std::vector<std::wstring> log; // as it stood when the completion ran
+        bool done = false;
+        bool success = false;
+        TConnectionProc proc = [&](const TVPNInfo&, bool ASuccess) {
+            log = scenario.LogLines();
+            success = ASuccess;
+            done = true;
+        };
+        if (c.Connect)
+            Entry(L"Office").Connect(proc);
+        else
+            Entry(L"Office").Disconnect(proc);
+        ASSERT_TRUE(test::PumpUntil([&] { return done; }));
+        EXPECT_TRUE(success);
+        EXPECT_EQ(Actions(scenario), c.Actions);
+        // Each hung-up handle answered 6 before the dial, and so before the completion.
+        auto dial = std::find_if(log.begin(), log.end(), [](auto& l) { return l.rfind(L"RasDialW\t", 0) == 0; });
+        auto firstQuery = std::find_if(log.begin(), log.end(),
+                                       [](auto& l) { return l.rfind(L"RasGetConnectStatusW\t", 0) == 0; });
+        for (const std::wstring& action : c.Actions) {
+            if (action.rfind(L"RasHangUpW\t", 0) != 0) continue;
+            std::wstring handle = action.substr(11, action.find(L'\t', 11) - 11);
+            auto gone = std::find(log.begin(), log.end(), L"RasGetConnectStatusW\t" + handle + L"\t6");
+            EXPECT_NE(gone, log.end()) << "never waited for " << handle;
+            EXPECT_LT(gone, dial) << handle << " was still closing at the dial";
+            EXPECT_LT(std::find(log.begin(), log.end(), action), firstQuery) << "not every hang-up came first";
+        }
+    }
+}
+
+// A line that does not close, or a status query that cannot tell, holds the
+// request no longer than the wait's bound (shortened here), and the request
+// then ends as it would without waiting: the dial of the still-open entry fails.
+TEST(VPNInfo, TheWaitForALineEndsAtItsBoundOrWhenTheServiceCannotTell)
+{
+    test::TServicesScope shortBound([](fw::TServices& AServices) { AServices.LineCloseLimit = 300; });
+    const struct {
+        const char* Title;
+        std::vector<std::wstring> Status; // lines that make the status query answer otherwise
+        bool Raise;
+        bool Polled; // queried again and again until the bound
+    } cases[] = {
+        {"the line never closes", {}, false, true},
+        {"the status query fails", {L"fail\tRasGetConnectStatusW\t5"}, false, true},
+        {"the status query is missing", {L"fail\tRasGetConnectStatusW\t127"}, false, false},
+        {"the status query raises", {}, true, false},
+    };
+    test::TRasScenario scenario;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        std::vector<std::wstring> world = {L"entry\tvpn\tOffice", L"linger\t600000", L"conn\t1\tconnected\tOffice"};
+        world.insert(world.end(), c.Status.begin(), c.Status.end());
+        scenario.Write(world);
+        scenario.ClearLog();
+        test::TFaultyServices faults;
+        if (c.Raise) faults.RaiseIn("RasGetConnectStatusW");
+        TResult result;
+        Entry(L"Office").Connect([&](const TVPNInfo&, bool ASuccess) { result = {true, ASuccess, L"", 0}; });
+        // Far beyond the bound, far below the wait the program would make unbounded.
+        ASSERT_TRUE(test::PumpUntil([&] { return result.Done; }, std::chrono::milliseconds(5000)));
+        EXPECT_FALSE(result.Success);
+        EXPECT_EQ(scenario.Calls(L"RasDialW"), (std::vector<std::wstring>{L"RasDialW\tOffice\t602"}));
+        size_t queries = scenario.Calls(L"RasGetConnectStatusW").size();
+        if (c.Polled)
+            EXPECT_GT(queries, 2u);
+        else
+            EXPECT_LE(queries, scenario.Calls(L"RasHangUpW").size()) << "one query per hung-up handle";
+    }
 }
 
 } // namespace
