@@ -56,6 +56,8 @@ entry	2	Office
 entry	2	Lab
 entry	1	Modem
 conn	1	connected	Office
+# As on Windows, a hung-up line takes a while to close before its entry can be dialled again.
+linger	1500
 EOF
 : >"$demo/rassim.log"
 # As an earlier run leaves it: notifications on (step 5 holds this file open).
