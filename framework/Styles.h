@@ -46,7 +46,7 @@ public:
     const wchar_t* ClassName() const noexcept override { return L"EStyleError"; }
 };
 
-// Parses a theme file; nullopt when it is damaged.
+// Parses a theme file (StyleParser.cpp); nullopt when it is damaged.
 std::optional<TStyle> ParseStyle(std::string_view AText);
 
 class TStyleManager {
