@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "framework/Application.h"
@@ -68,27 +69,22 @@ TEST(SyncQueue, RequestsRunInsideAnOpenMenusLoop)
     TPopupMenu menu(host);
     menu.Add(std::make_unique<TMenuItem>(L"&Item"));
     std::atomic<bool> ranInMenu{false};
-    std::thread worker;
+    std::optional<test::TWorker> worker;
     menu.OnPopup = [&](TObject*) {
-        worker = std::thread([&] {
+        worker.emplace([&] {
             fw::Synchronize([&] {
                 ranInMenu = FindWindowW(L"#32768", nullptr) != nullptr;
                 EndMenu();
             });
         });
     };
-    {
-        // Safety net: a hand-off that never runs would leave the menu open.
-        test::TRunSoon safetyNet(
-            [] {
-                EndMenu();
-                return true;
-            },
-            10000);
+    // A hand-off that never runs in the menu's loop would leave the menu open.
+    EXPECT_TRUE(test::MenuClosesWithin([&] {
         SetForegroundWindow(Application->Handle());
         menu.Popup(100, 100);
-    }
-    worker.join();
+    })) << "the menu stayed open";
+    ASSERT_TRUE(worker);
+    EXPECT_TRUE(worker->JoinWithin()) << "the hand-off never ran";
     EXPECT_TRUE(ranInMenu.load());
 }
 

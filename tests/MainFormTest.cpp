@@ -208,7 +208,9 @@ TEST_F(MainFormTest, LeftAndRightButtonsOpenTheMenuTheMiddleDoesNot)
             50);
     };
     auto release = [&](LPARAM AMessage) {
-        SendMessageW(Form->trayMain->Window(), tools::KTrayCallback, tools::KTrayIconId, AMessage);
+        EXPECT_TRUE(test::MenuClosesWithin([&] {
+            SendMessageW(Form->trayMain->Window(), tools::KTrayCallback, tools::KTrayIconId, AMessage);
+        })) << "the menu stayed open";
     };
     release(WM_MBUTTONUP);
     EXPECT_EQ(popups, 0);
@@ -462,7 +464,9 @@ TEST_F(MainFormTest, AResultLandingWhileTheMenuIsOpenLeavesItsItemsWhereTheUserS
             return true;
         }
     });
-    SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, WM_LBUTTONUP);
+    EXPECT_TRUE(test::MenuClosesWithin([&] {
+        SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, WM_LBUTTONUP);
+    })) << "the menu stayed open";
     test::PumpPending();
     EXPECT_EQ(whileBusy, 8) << "Connecting... and the static items";
     EXPECT_EQ(afterResult, 8) << "the open menu changed under the user";
@@ -555,8 +559,11 @@ TEST_F(MainFormTest, ClicksBeforeTheWindowIsCreatedAreIgnored)
     Form = std::make_unique<TfrmMain>(*Application);
     int popups = 0;
     Form->popupMain->OnPopup = [&](TObject*) { ++popups; };
-    for (LPARAM m : {WM_LBUTTONUP, WM_RBUTTONUP})
-        SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, m);
+    // Nothing would close a menu opened here.
+    EXPECT_TRUE(test::MenuClosesWithin([&] {
+        for (LPARAM m : {WM_LBUTTONUP, WM_RBUTTONUP})
+            SendMessageW(Form->trayMain->Window(), fw::TTrayIcon::KCallbackMessage, 1, m);
+    })) << "a menu opened and stayed open";
     EXPECT_EQ(popups, 0);
     Form->DoCreate();
 }

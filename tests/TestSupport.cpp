@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -379,6 +380,50 @@ bool PumpUntil(const std::function<bool()>& APredicate, std::chrono::millisecond
         if (std::chrono::steady_clock::now() >= deadline) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
+}
+
+bool MenuClosesWithin(const std::function<void()>& AAction, std::chrono::milliseconds ALimit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + ALimit;
+    bool late = false;
+    // Past the deadline, at every tick: a menu may not be up yet, or open again.
+    TRunSoon watch(
+        [&] {
+            if (std::chrono::steady_clock::now() < deadline) return false;
+            late = true;
+            EndMenu();
+            return false;
+        },
+        50);
+    AAction();
+    return !late;
+}
+
+TWorker::TWorker(std::function<void()> ABody)
+{
+    // The body belongs to the thread: a worker left running keeps it.
+    auto body = std::make_unique<std::function<void()>>(std::move(ABody));
+    FThread.Reset(CreateThread(nullptr, 0, Run, body.get(), 0, nullptr));
+    if (!FThread) throw std::runtime_error("cannot start a worker");
+    static_cast<void>(body.release());
+}
+
+TWorker::~TWorker()
+{
+    if (!FGaveUp) JoinWithin();
+}
+
+DWORD WINAPI TWorker::Run(LPVOID AParam)
+{
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(AParam));
+    (*body)();
+    return 0;
+}
+
+bool TWorker::JoinWithin(std::chrono::milliseconds ALimit)
+{
+    FGaveUp = !PumpUntil([&] { return WaitForSingleObject(FThread.Get(), 0) == WAIT_OBJECT_0; }, ALimit);
+    return !FGaveUp;
 }
 
 std::wstring HostPath(const char* AUnixPath)

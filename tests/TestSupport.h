@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/Handles.h"
 #include "framework/NotifyArea.h"
 #include "framework/Services.h"
 #include "framework/Window.h"
@@ -206,6 +207,37 @@ public:
 bool PumpUntil(const std::function<bool()>& APredicate,
                std::chrono::milliseconds ATimeout = std::chrono::milliseconds(10000));
 void PumpPending();
+
+// Runs AAction, which opens a menu that something else is meant to close (a
+// TRunSoon step, the item chosen). Should AAction still be running ALimit
+// after it started, every menu of this thread is ended, tick after tick, so
+// that the menu's modal loop returns and the test fails instead of hanging:
+// false then.
+bool MenuClosesWithin(const std::function<void()>& AAction,
+                      std::chrono::milliseconds ALimit = std::chrono::milliseconds(5000));
+
+// A worker thread that this thread awaits while it goes on dispatching its
+// messages, as a worker waiting for a hand-off to this thread needs it to.
+class TWorker {
+public:
+    explicit TWorker(std::function<void()> ABody);
+    // Awaits the worker as JoinWithin does, unless a wait has already given up.
+    ~TWorker();
+    TWorker(const TWorker&) = delete;
+    TWorker& operator=(const TWorker&) = delete;
+    TWorker(TWorker&&) = delete;
+    TWorker& operator=(TWorker&&) = delete;
+
+    // True once the body has returned within ALimit. False when it has not:
+    // the worker is then left running, with its body, for the test has failed
+    // and must not hang.
+    bool JoinWithin(std::chrono::milliseconds ALimit = std::chrono::milliseconds(10000));
+
+private:
+    static DWORD WINAPI Run(LPVOID AParam);
+    fw::TKernelHandle FThread;
+    bool FGaveUp = false;
+};
 
 // A path of the build tree (Unix form) in the form Windows calls accept.
 std::wstring HostPath(const char* AUnixPath);

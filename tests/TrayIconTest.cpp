@@ -151,6 +151,31 @@ TEST_F(TrayIconTest, TheShellGetsTheImageDrawnForItsSmallIconSize)
     size_t sent = Tray.Records.size();
     SendMessageW(Icon.Window(), WM_DISPLAYCHANGE, 32, 0);
     EXPECT_EQ(Tray.Records.size(), sent) << "the size stayed, so nothing is re-sent";
+
+    // After a display or settings change the icon asks its window's DPI again
+    // (the test prefix's 96): from the 32-pixel image of 192 DPI back to 16.
+    const std::vector<BYTE> atStart = Tray.Records[0].IconBits;
+    RECT suggested{0, 0, 200, 200};
+    const struct {
+        const char* Title;
+        UINT Message;
+        WPARAM WParam;
+        LPARAM LParam;
+    } changes[] = {
+        {"display change", WM_DISPLAYCHANGE, 32, MAKELPARAM(1000, 700)},
+        {"settings change", WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.Title);
+        SendMessageW(Icon.Window(), WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+        ASSERT_EQ(Tray.Records.back().IconWidth, 32u);
+        sent = Tray.Records.size();
+        SendMessageW(Icon.Window(), change.Message, change.WParam, change.LParam);
+        ASSERT_EQ(Tray.Records.size(), sent + 1) << "the new size was not sent";
+        EXPECT_EQ(Tray.Records.back().Message, static_cast<DWORD>(NIM_MODIFY));
+        EXPECT_EQ(Tray.Records.back().IconWidth, 16u);
+        EXPECT_EQ(Tray.Records.back().IconBits, atStart);
+    }
 }
 
 TEST_F(TrayIconTest, ADpiChangeHandsTheShellTheImageDrawnForTheDpiInTheMessage)
