@@ -19,9 +19,14 @@ TControlHost::~TControlHost()
     FWindow.RemovePart(this);
 }
 
+void TControlHost::KeepDesign() noexcept
+{
+    for (TControl* control : FControls) control->KeepDesign();
+}
+
 void TControlHost::ScaleControls(int AMultiplier, int ADivisor)
 {
-    for (TControl* control : FControls) control->ScaleBy(AMultiplier, ADivisor);
+    for (TControl* control : FControls) control->ScaleFromDesign(AMultiplier, ADivisor);
 }
 
 COLORREF TControlHost::BackgroundColor() const

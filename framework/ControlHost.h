@@ -33,7 +33,10 @@ public:
 protected:
     // Only as a base of the dialog form, destroyed through it.
     ~TControlHost();
-    // Scales every control's position, size and font by AMultiplier / ADivisor.
+    // Keeps every control's current position, size and font height as its design.
+    void KeepDesign() noexcept;
+    // Scales every control's position, size and font from its design by
+    // AMultiplier / ADivisor.
     void ScaleControls(int AMultiplier, int ADivisor);
 
 private:

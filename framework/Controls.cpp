@@ -53,11 +53,16 @@ void TControl::Invalidate() const
     InvalidateRect(FParent.Handle(), &r, FALSE);
 }
 
-void TControl::ScaleBy(int AMultiplier, int ADivisor)
+void TControl::KeepDesign() noexcept
 {
-    Font.Height = MulDiv(Font.Height, AMultiplier, ADivisor);
-    SetBounds(MulDiv(Left, AMultiplier, ADivisor), MulDiv(Top, AMultiplier, ADivisor),
-              MulDiv(Width, AMultiplier, ADivisor), MulDiv(Height, AMultiplier, ADivisor));
+    FDesign = {Left, Top, Width, Height, Font.Height};
+}
+
+void TControl::ScaleFromDesign(int AMultiplier, int ADivisor)
+{
+    Font.Height = MulDiv(FDesign.FontHeight, AMultiplier, ADivisor);
+    SetBounds(MulDiv(FDesign.Left, AMultiplier, ADivisor), MulDiv(FDesign.Top, AMultiplier, ADivisor),
+              MulDiv(FDesign.Width, AMultiplier, ADivisor), MulDiv(FDesign.Height, AMultiplier, ADivisor));
 }
 
 // ---- TLabel ----
@@ -89,9 +94,9 @@ void TLabel::AdjustSize()
     SetBounds(left, Top, width, text.bottom - text.top);
 }
 
-void TLabel::ScaleBy(int AMultiplier, int ADivisor)
+void TLabel::ScaleFromDesign(int AMultiplier, int ADivisor)
 {
-    TControl::ScaleBy(AMultiplier, ADivisor);
+    TControl::ScaleFromDesign(AMultiplier, ADivisor);
     AdjustSize();
 }
 

@@ -37,14 +37,23 @@ public:
     COLORREF TextColor() const;
     void Invalidate() const;
 
-    // Scales position, size and font by AMultiplier / ADivisor.
-    virtual void ScaleBy(int AMultiplier, int ADivisor);
+    // Keeps the current position, size and font height as the design that
+    // every scaling starts from, so scaling to one DPI after another never
+    // piles up rounding.
+    void KeepDesign() noexcept;
+    // Position, size and font height := the design's times AMultiplier / ADivisor.
+    virtual void ScaleFromDesign(int AMultiplier, int ADivisor);
     virtual bool Windowless() const noexcept { return true; }
     virtual void Paint(HDC) {}
 
 protected:
     virtual void BoundsChanged() {}
     TDialogForm& FParent;
+
+private:
+    struct TDesign {
+        int Left = 0, Top = 0, Width = 0, Height = 0, FontHeight = 0;
+    } FDesign;
 };
 
 enum class TAlignment { taLeftJustify, taRightJustify };
@@ -61,13 +70,16 @@ public:
     void SetFontColor(COLORREF AColor);
 
     void AdjustSize();
-    void ScaleBy(int AMultiplier, int ADivisor) override;
+    // A label that fits its text fits it again in the scaled font.
+    void ScaleFromDesign(int AMultiplier, int ADivisor) override;
     void Paint(HDC ADC) override;
 
 private:
     std::wstring FCaption;
 };
 
+// Its picture is drawn at the picture's own size: scaling moves and sizes
+// the box only.
 class TImage : public TControl {
 public:
     using TControl::TControl;

@@ -88,14 +88,61 @@ void TDialogForm::SetClientSize(int AWidth, int AHeight)
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void TDialogForm::KeepDesign()
+{
+    if (FDesignKept) return;
+    FDesignKept = true;
+    FDesignClientWidth = FClientWidth;
+    FDesignClientHeight = FClientHeight;
+    TControlHost::KeepDesign();
+}
+
 void TDialogForm::ScaleForDpi()
 {
-    int dpi = static_cast<int>(WindowDpi(Handle()));
+    KeepDesign();
+    UINT dpi = WindowDpi(Handle());
     FScaleFactor = static_cast<float>(dpi) / static_cast<float>(KDesignDpi);
-    if (dpi == static_cast<int>(KDesignDpi)) return;
-    ScaleControls(dpi, static_cast<int>(KDesignDpi));
-    SetClientSize(fw::ScaleForDpi(FClientWidth, static_cast<UINT>(dpi)),
-                  fw::ScaleForDpi(FClientHeight, static_cast<UINT>(dpi)));
+    if (dpi == KDesignDpi) return;
+    ScaleTo(dpi);
+    SetClientSize(FClientWidth, FClientHeight);
+}
+
+void TDialogForm::ScaleTo(UINT ADpi)
+{
+    // Always from the design, never from the sizes now: a dialog moved to a
+    // monitor and back is laid out as before, and one moved to a DPI as one
+    // created there.
+    FScaleFactor = static_cast<float>(ADpi) / static_cast<float>(KDesignDpi);
+    ScaleControls(static_cast<int>(ADpi), static_cast<int>(KDesignDpi));
+    FClientWidth = fw::ScaleForDpi(FDesignClientWidth, ADpi);
+    FClientHeight = fw::ScaleForDpi(FDesignClientHeight, ADpi);
+}
+
+void TDialogForm::DpiChanged(UINT ADpi, const RECT* ASuggested)
+{
+    // A form never scaled so far still has its design sizes.
+    KeepDesign();
+    ScaleTo(ADpi);
+    // The suggested rectangle is sized for the new DPI and lies on the new
+    // monitor; another could put the window back on the old one, which would
+    // change the DPI again.
+    if (ASuggested)
+        SetWindowPos(Handle(), nullptr, ASuggested->left, ASuggested->top, ASuggested->right - ASuggested->left,
+                     ASuggested->bottom - ASuggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (OnDpiChanged) OnDpiChanged(this);
+    // The check box paints the label inside it as its background: the
+    // children are drawn afresh too.
+    RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+bool TDialogForm::HostMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
+{
+    if (AMsg != WM_DPICHANGED) return TForm::HostMessage(AMsg, AWParam, ALParam, AResult);
+    UINT dpi = LOWORD(AWParam);
+    if (dpi == 0) return false; // no scale to bring anything to
+    DpiChanged(dpi, reinterpret_cast<const RECT*>(ALParam));
+    AResult = 0;
+    return true;
 }
 
 int TDialogForm::ShowModal()

@@ -65,13 +65,22 @@ public:
     // A dialog shown modally closes with mrCancel; otherwise it is hidden.
     void Close() override;
 
+    // The client size the form asks for at its DPI. After a change of DPI the
+    // window has the rectangle the system suggested for that size.
     int ClientWidth() const noexcept { return FClientWidth; }
     int ClientHeight() const noexcept { return FClientHeight; }
     void SetClientSize(int AWidth, int AHeight);
     // The scale factor the form was brought to: its pixels per inch / KDesignDpi.
     float ScaleFactor() const noexcept { return FScaleFactor; }
-    // Scales the form and every control to the window's current DPI.
+    // Scales the form and every control to the window's current DPI. The
+    // first call keeps the sizes the form and its controls have then as
+    // their design, which every later scaling starts from.
     void ScaleForDpi();
+
+    // After the form and its controls were scaled to a new DPI (the window
+    // moved to a monitor of another scale), with ScaleFactor() the new one:
+    // whatever a handler placed by hand is to be placed again.
+    TNotifyEvent OnDpiChanged;
 
     int ModalResult = mrNone;
     // Shows the form centred on the screen and runs the message loop until it
@@ -81,9 +90,19 @@ public:
 protected:
     // Makes the dialog's window: fixed frame, close box only, always on top.
     void CreateHandle(const wchar_t* AClassName, const wchar_t* ACaption);
+    bool HostMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult) override;
 
 private:
+    void KeepDesign();
+    // The controls and the client size := their design scaled to ADpi.
+    void ScaleTo(UINT ADpi);
+    // WM_DPICHANGED: the system stretches nothing for a per-monitor aware
+    // window; it suggests a window rectangle and leaves the rest to us.
+    void DpiChanged(UINT ADpi, const RECT* ASuggested);
+
     int FClientWidth = 0, FClientHeight = 0;
+    int FDesignClientWidth = 0, FDesignClientHeight = 0;
+    bool FDesignKept = false;
     float FScaleFactor = 1.0f;
     bool FModal = false;
 };

@@ -179,4 +179,21 @@ private:
     HGDIOBJ FOld;
 };
 
+// Runs AAction when the scope ends, however it ends: for a clean-up that is
+// no handle's, in place of a catch that cleans up and throws again. The
+// action must not throw.
+template <typename F>
+class TScopeExit {
+public:
+    explicit TScopeExit(F AAction) : FAction(std::move(AAction)) {}
+    ~TScopeExit() { FAction(); }
+    TScopeExit(const TScopeExit&) = delete;
+    TScopeExit& operator=(const TScopeExit&) = delete;
+    TScopeExit(TScopeExit&&) = delete;
+    TScopeExit& operator=(TScopeExit&&) = delete;
+
+private:
+    F FAction;
+};
+
 } // namespace fw

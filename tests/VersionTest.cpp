@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <functional>
+#include <sstream>
+#include <string>
+#include <utility>
 
 #include "framework/Application.h"
 #include "framework/Handles.h"
@@ -54,6 +57,84 @@ void HoldKey(BYTE AKey, bool AHeld)
     SetKeyboardState(keys);
 }
 
+// While it lives, every window is at ADpi as far as the program asks: a
+// dialog made meanwhile is created at that DPI.
+class TDpiScope {
+public:
+    explicit TDpiScope(UINT ADpi)
+        : FPrevious(std::exchange(GDpi, ADpi)),
+          FScope([](TServices& AServices) { AServices.WindowDpi = [](HWND) { return GDpi; }; })
+    {
+    }
+    ~TDpiScope() { GDpi = FPrevious; }
+    TDpiScope(const TDpiScope&) = delete;
+    TDpiScope& operator=(const TDpiScope&) = delete;
+
+private:
+    static inline UINT GDpi = USER_DEFAULT_SCREEN_DPI;
+    UINT FPrevious;
+    test::TServicesScope FScope;
+};
+
+// All that a DPI decides of the dialog, one control a line: its rectangle and
+// font height, for the system's controls also those of their windows, for
+// images the picture's size; and the client size.
+std::string Layout(const TfrmVersion& AForm)
+{
+    std::ostringstream out;
+    RECT client{};
+    GetClientRect(AForm.Handle(), &client);
+    out << "client " << client.right << "x" << client.bottom << " asked " << AForm.ClientWidth() << "x"
+        << AForm.ClientHeight() << "\n";
+    const TControl* controls[] = {AForm.imgLogo.get(),      AForm.lblTitle.get(),     AForm.lblVersion.get(),
+                                  AForm.btnClose.get(),     AForm.chbxAutoRun.get(),  AForm.lblAutoRun.get(),
+                                  AForm.lblCopyright.get(), AForm.lblBuiltWith.get(), AForm.imgBuiltWith.get()};
+    for (const TControl* control : controls) {
+        out << std::string(control->Name.begin(), control->Name.end()) << " " << control->Left << "," << control->Top
+            << " " << control->Width << "x" << control->Height << " font " << control->Font.Height;
+        if (const auto* windowed = dynamic_cast<const TWinControl*>(control)) {
+            RECT r{};
+            GetWindowRect(windowed->Handle(), &r);
+            MapWindowPoints(nullptr, AForm.Handle(), reinterpret_cast<POINT*>(&r), 2);
+            LOGFONTW font{};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(windowed->Handle(), WM_GETFONT, 0, 0)), sizeof(font),
+                       &font);
+            out << " | window " << r.left << "," << r.top << " " << r.right - r.left << "x" << r.bottom - r.top
+                << " font " << -font.lfHeight;
+        }
+        if (const auto* image = dynamic_cast<const TImage*>(control))
+            out << " | picture " << image->Picture.Width() << "x" << image->Picture.Height();
+        out << "\n";
+    }
+    return out.str();
+}
+
+struct TCreated {
+    std::string Layout;
+    SIZE Window; // the window's outer size
+};
+
+// How a dialog created at ADpi is laid out.
+TCreated CreatedAt(UINT ADpi)
+{
+    TDpiScope dpi(ADpi);
+    TfrmVersion form(*Application);
+    form.DoCreate();
+    RECT r{};
+    GetWindowRect(form.Handle(), &r);
+    return {Layout(form), {r.right - r.left, r.bottom - r.top}};
+}
+
+// Tells AForm that its window is now on a monitor at ADpi, with the window
+// rectangle that the system suggests there: ACreated's size at ATopLeft.
+RECT SendDpiChanged(const TfrmVersion& AForm, UINT ADpi, const TCreated& ACreated, POINT ATopLeft)
+{
+    RECT suggested{ATopLeft.x, ATopLeft.y, ATopLeft.x + ACreated.Window.cx, ATopLeft.y + ACreated.Window.cy};
+    EXPECT_EQ(SendMessageW(AForm.Handle(), WM_DPICHANGED, MAKEWPARAM(ADpi, ADpi), reinterpret_cast<LPARAM>(&suggested)),
+              0);
+    return suggested;
+}
+
 class VersionTest : public testing::Test {
 protected:
     VersionTest() { RegDeleteKeyValueW(HKEY_CURRENT_USER, KRunKey, L"Tarnwick"); }
@@ -99,6 +180,63 @@ TEST_F(VersionTest, LayoutAndCaptionsAt96Dpi)
     EXPECT_EQ(form.lblVersion->Caption(), L"Version 1.1.0");
     EXPECT_FALSE(form.chbxAutoRun->Checked());
     EXPECT_EQ(form.lblCopyright->TextColor(), RGB(255, 255, 255));
+}
+
+TEST_F(VersionTest, FollowsItsMonitorsDpiAsIfCreatedThereAndBackWithoutDrift)
+{
+    TDpiScope opened(96);
+    TfrmVersion form(*Application);
+    form.DoCreate();
+    ShowWindow(form.Handle(), SW_SHOW);
+    // What the user has done so far stays: the box ticked, the focus on it,
+    // the pointer on the copyright line.
+    form.chbxAutoRun->SetChecked(true);
+    SetFocus(form.chbxAutoRun->Handle());
+    ASSERT_EQ(GetFocus(), form.chbxAutoRun->Handle());
+    RECT copyright = form.lblCopyright->BoundsRect();
+    SendMessageW(form.Handle(), WM_MOUSEMOVE, 0, MAKELPARAM(copyright.left + 2, copyright.top + 2));
+    ASSERT_EQ(form.lblCopyright->TextColor(), RGB(0, 255, 255));
+    const std::string first = Layout(form);
+    POINT topLeft{40, 30};
+
+    for (UINT dpi : {144u, 192u, 120u, 96u}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        TCreated created = CreatedAt(dpi);
+        topLeft.x += 10; // each monitor elsewhere
+        RECT suggested = SendDpiChanged(form, dpi, created, topLeft);
+
+        RECT window{};
+        GetWindowRect(form.Handle(), &window);
+        EXPECT_TRUE(EqualRect(&window, &suggested))
+            << window.left << "," << window.top << " " << window.right << "," << window.bottom;
+        EXPECT_EQ(Layout(form), created.Layout);
+        EXPECT_EQ(form.ScaleFactor(), static_cast<float>(dpi) / 96.0f);
+        EXPECT_EQ(form.lblAutoRun->Top,
+                  MulDiv(145, static_cast<int>(dpi), 96) - uVersion::AutoRunLabelNudge(form.ScaleFactor()))
+            << "nudged for the new scale";
+        EXPECT_TRUE(form.chbxAutoRun->Checked());
+        EXPECT_EQ(GetFocus(), form.chbxAutoRun->Handle());
+        EXPECT_EQ(form.lblCopyright->TextColor(), RGB(0, 255, 255)) << "the pointer has not left it";
+    }
+    EXPECT_EQ(Layout(form), first) << "back at 96 DPI, exactly as opened";
+}
+
+TEST_F(VersionTest, ACaptionFormCreateNeverNudgedStaysUnnudgedAtAnotherDpi)
+{
+    // IsAutoRun fails on a value of another type, before FormCreate nudges.
+    DWORD number = 1;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, KRunKey, L"Tarnwick", REG_DWORD, &number, sizeof(number)),
+              ERROR_SUCCESS);
+    test::TBoxCatcher boxes;
+    TCreated created = CreatedAt(144);
+    TDpiScope opened(96);
+    TfrmVersion form(*Application);
+    form.DoCreate();
+    ASSERT_EQ(boxes.Texts.size(), 2u) << "both FormCreates failed";
+
+    SendDpiChanged(form, 144, created, POINT{50, 40});
+    EXPECT_EQ(form.lblAutoRun->Top, MulDiv(145, 144, 96));
+    EXPECT_EQ(Layout(form), created.Layout);
 }
 
 TEST(VersionNudge, RoundsHalfToEven)

@@ -75,6 +75,7 @@ TfrmVersion::TfrmVersion(TApplication& AOwner) : TDialogForm(AOwner)
     CreateHandle(L"TfrmVersion", L"Version Information");
     Name = L"frmVersion";
     OnCreate = [this](TObject* s) { FormCreate(s); };
+    OnDpiChanged = [this](TObject* s) { FormDpiChanged(s); };
     SetClientSize(624, 251);
 
     // Windowless controls in stacking order; the windowed ones lie above.
@@ -131,14 +132,27 @@ void TfrmVersion::FormCreate(TObject*)
 {
     chbxAutoRun->SetChecked(uAutoRun::IsAutoRun(KAutoRunName));
 
-    int nudge = AutoRunLabelNudge(ScaleFactor());
-    lblAutoRun->SetBounds(lblAutoRun->Left, lblAutoRun->Top - nudge, lblAutoRun->Width, lblAutoRun->Height);
+    NudgeAutoRunLabel();
 
     std::optional<VS_FIXEDFILEINFO> info = FixedVersionInfo(ModuleFileName().c_str());
     if (!info) return;
     lblVersion->SetCaption(L"Version " + std::to_wstring(HIWORD(info->dwProductVersionMS)) + L"." +
                            std::to_wstring(LOWORD(info->dwProductVersionMS)) + L"." +
                            std::to_wstring(HIWORD(info->dwProductVersionLS)));
+}
+
+void TfrmVersion::NudgeAutoRunLabel()
+{
+    int nudge = AutoRunLabelNudge(ScaleFactor());
+    lblAutoRun->SetBounds(lblAutoRun->Left, lblAutoRun->Top - nudge, lblAutoRun->Width, lblAutoRun->Height);
+    FAutoRunNudged = true;
+}
+
+void TfrmVersion::FormDpiChanged(TObject*)
+{
+    // The caption is back at its scaled design place. A FormCreate that
+    // failed before the nudge left it there, and so does this.
+    if (FAutoRunNudged) NudgeAutoRunLabel();
 }
 
 int AutoRunLabelNudge(float AScale)
@@ -211,13 +225,9 @@ void ShowVersion()
 {
     TfrmVersion* form = nullptr;
     Application->CreateForm(form);
-    try {
-        if (form->ShowModal() == mrOk) form->ApplyAutoRun();
-    } catch (...) {
-        form->Release();
-        throw;
-    }
-    form->Release();
+    // Released however the dialog ends, also by an error.
+    TScopeExit release([form] { form->Release(); });
+    if (form->ShowModal() == mrOk) form->ApplyAutoRun();
 }
 
 } // namespace uVersion

@@ -31,10 +31,16 @@ public:
     void lblCopyrightClick(fw::TObject* Sender);
     void lblCopyrightMouseEnter(fw::TObject* Sender);
     void lblCopyrightMouseLeave(fw::TObject* Sender);
+    // The form was laid out afresh for a new DPI: the autorun caption is
+    // nudged again, for the new scale, if FormCreate nudged it.
+    void FormDpiChanged(fw::TObject* Sender);
 
 private:
     friend void ShowVersion();
     void ApplyAutoRun();
+    void NudgeAutoRunLabel();
+
+    bool FAutoRunNudged = false;
 };
 
 // Shows a new version dialog modally; closing it with its button (or Enter,

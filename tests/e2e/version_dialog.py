@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """The version dialog, opened from the tray menu: its layout at 96 and 144 DPI
-read from the screen, the autorun check box and the Run value, and the version
-text when there is none to show.
+read from the screen, also after it was told its monitor changed from 96 to 144,
+the autorun check box and the Run value, and the version text when there is
+none to show.
 
 Labels are painted, not windows: their places are read from the ink on a
 screenshot and compared with where twpatchres says the same text in the same
@@ -25,6 +26,7 @@ RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 RUN_VALUE = "Tarnwick"
 DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 WM_SYSCOMMAND, SC_CLOSE = 0x0112, 0xF060
+WM_DPICHANGED = 0x02E0
 BM_GETCHECK, BM_CLICK = 0x00F0, 0x00F5
 HTCLOSE = 20
 
@@ -35,6 +37,7 @@ CHECK_BOX = (8, 145, 337, 26)
 VERSION_TEXT = "Version 1.1.0"
 NO_VERSION_TEXT = "lblVersion"
 TEXT_RIGHT = 605  # where the right-aligned labels end
+TASKBAR_TOP = 680  # windows are placed above the desktop's taskbar
 # Painted labels: text, left (None: right-aligned to TEXT_RIGHT), top, font height, bold.
 LABELS = {
     "title": ("Tarn Wick", 142, -8, 64, True),
@@ -105,9 +108,10 @@ def use_dpi(s, dpi):
 # ---- the dialog ----
 
 class Dialog:
-    """The open version dialog: its client area on the screen and its child windows."""
+    """The open version dialog: its client area on the screen and its child windows.
+    dpi: the DPI it was told its monitor has, where Wine answers 96 for its window."""
 
-    def __init__(self, s, timeout=10):
+    def __init__(self, s, timeout=10, dpi=None):
         lines = patchres(s, "rects", DIALOG, ms(timeout)).splitlines()
         fields = {}
         self.children = {}
@@ -118,7 +122,7 @@ class Dialog:
             else:
                 self.children[name] = tuple(int(v) for v in values)
         self.left, self.top, self.right, self.bottom = fields["client"]
-        self.dpi = fields["dpi"][0]
+        self.dpi = dpi or fields["dpi"][0]
 
     def screen(self, x, y):
         return self.left + x, self.top + y
@@ -133,6 +137,15 @@ def open_dialog(s, exe=None):
     # Away from the copyright line (it changes colour under the pointer) and the button.
     s.pointer(*dialog.screen(muldiv(600, dialog.dpi), muldiv(240, dialog.dpi)))
     return program, dialog
+
+
+def window_rect(s, window_class):
+    """The outer rectangle (left, top, right, bottom) of the visible top-level window of the class."""
+    for line in s.driver("list")[1].splitlines():
+        _, _, shown, rect, cls, *_ = line.split("\t")
+        if shown == "visible" and cls == window_class:
+            return tuple(int(v) for v in rect.split())
+    raise TestFailure(f"no visible {window_class} window")
 
 
 def check_state(s):
@@ -236,58 +249,93 @@ def version_ink(s, dialog, picture):
 
 # ---- cases ----
 
+def check_layout(s, dialog, shot):
+    """The dialog is laid out for its DPI, on the screen: windows, frames and ink.
+    The screenshot is kept as <shot>.png."""
+    dpi = dialog.dpi
+    picture = dialog_picture(s, dialog, shot)
+    problems = []
+
+    # Windows: exactly the scaled layout.
+    size = (dialog.right - dialog.left, dialog.bottom - dialog.top)
+    want = (muldiv(CLIENT[0], dpi), muldiv(CLIENT[1], dpi))
+    if size != want:
+        problems.append(f"client size {size}, not {want}")
+    for cls, (left, top, width, height) in ((BUTTON_CONTROL, BUTTON), (CHECK_BOX_CONTROL, CHECK_BOX)):
+        l, t = muldiv(left, dpi), muldiv(top, dpi)
+        want = (l, t, l + muldiv(width, dpi), t + muldiv(height, dpi))
+        if dialog.children.get(cls) != want:
+            problems.append(f"{cls} at {dialog.children.get(cls)}, not {want}")
+
+    # Pixels: the focused button's frame and the check box's square.
+    left, top, width, height = (muldiv(v, dpi) for v in BUTTON)
+    want = (dialog.left + left, dialog.top + top, dialog.left + left + width, dialog.top + top + height)
+    found = picture.bounds((want[0] - 8, want[1] - 8, want[2] + 8, want[3] + 8), near(FOCUS_FRAME))
+    if not within(found, want, INK_TOLERANCE):
+        problems.append(f"the button's frame is at {found}, not {want}")
+    left, top, width, height = (muldiv(v, dpi) for v in CHECK_BOX)
+    # The square is 13/26 of the box's height, 13 px at least, centred in it.
+    square = max(13, muldiv(height, 13, 26))
+    box_top = top + (height - square) // 2
+    want = (dialog.left + left + 1, dialog.top + box_top, dialog.left + left + 1 + square,
+            dialog.top + box_top + square)
+    found = picture.bounds((want[0] - 6, want[1] - 6, want[2] + 6, want[3] + 6), near(BORDER))
+    if not within(found, want, INK_TOLERANCE):
+        problems.append(f"the check box's square is at {found}, not {want}")
+
+    # Ink: every label where its text in its font leaves ink.
+    inks = {}
+    for label in LABELS:
+        want = expected_ink(s, dialog, label)
+        inks[label] = found = ink_at(picture, dialog, want)
+        if not within(found, want, INK_TOLERANCE):
+            problems.append(f"{label}: ink at {found}, not {want}")
+    # The caption's nudge is one pixel, inside the tolerance: measure it against
+    # the label of the same font that is not nudged.
+    if inks["autorun caption"] and inks["built with"]:
+        rise = inks["autorun caption"][1] - inks["built with"][1]
+        want = muldiv(LABELS["autorun caption"][2], dpi) - CAPTION_NUDGE[dpi] - muldiv(LABELS["built with"][2], dpi)
+        if rise != want:
+            problems.append(f"the autorun caption's ink is {rise} px from the next label's, not {want}")
+
+    check(not problems, "; ".join(problems))
+    check(version_ink(s, dialog, picture) == VERSION_TEXT, "the version label does not show the version")
+
+
 def layout_at(dpi):
     def case(s):
         use_dpi(s, dpi)
         program, dialog = open_dialog(s)
         check(dialog.dpi == dpi, f"the dialog's DPI is {dialog.dpi}, not {dpi}")
-        picture = dialog_picture(s, dialog, f"dialog-{dpi}dpi")
-        problems = []
+        check_layout(s, dialog, f"dialog-{dpi}dpi")
+        s.driver("click", "&Close", ms(5), DIALOG)
+        wait_closed(s)
+        check(program.running(), "closing the dialog ended the program")
+    return case
 
-        # Windows: exactly the scaled layout.
-        size = (dialog.right - dialog.left, dialog.bottom - dialog.top)
-        want = (muldiv(CLIENT[0], dpi), muldiv(CLIENT[1], dpi))
-        if size != want:
-            problems.append(f"client size {size}, not {want}")
-        for cls, (left, top, width, height) in ((BUTTON_CONTROL, BUTTON), (CHECK_BOX_CONTROL, CHECK_BOX)):
-            l, t = muldiv(left, dpi), muldiv(top, dpi)
-            want = (l, t, l + muldiv(width, dpi), t + muldiv(height, dpi))
-            if dialog.children.get(cls) != want:
-                problems.append(f"{cls} at {dialog.children.get(cls)}, not {want}")
 
-        # Pixels: the focused button's frame and the check box's square.
-        left, top, width, height = (muldiv(v, dpi) for v in BUTTON)
-        want = (dialog.left + left, dialog.top + top, dialog.left + left + width, dialog.top + top + height)
-        found = picture.bounds((want[0] - 8, want[1] - 8, want[2] + 8, want[3] + 8), near(FOCUS_FRAME))
-        if not within(found, want, INK_TOLERANCE):
-            problems.append(f"the button's frame is at {found}, not {want}")
-        left, top, width, height = (muldiv(v, dpi) for v in CHECK_BOX)
-        # The square is 13/26 of the box's height, 13 px at least, centred in it.
-        square = max(13, muldiv(height, 13, 26))
-        box_top = top + (height - square) // 2
-        want = (dialog.left + left + 1, dialog.top + box_top, dialog.left + left + 1 + square,
-                dialog.top + box_top + square)
-        found = picture.bounds((want[0] - 6, want[1] - 6, want[2] + 6, want[3] + 6), near(BORDER))
-        if not within(found, want, INK_TOLERANCE):
-            problems.append(f"the check box's square is at {found}, not {want}")
-
-        # Ink: every label where its text in its font leaves ink.
-        inks = {}
-        for label in LABELS:
-            want = expected_ink(s, dialog, label)
-            inks[label] = found = ink_at(picture, dialog, want)
-            if not within(found, want, INK_TOLERANCE):
-                problems.append(f"{label}: ink at {found}, not {want}")
-        # The caption's nudge is one pixel, inside the tolerance: measure it against
-        # the label of the same font that is not nudged.
-        if inks["autorun caption"] and inks["built with"]:
-            rise = inks["autorun caption"][1] - inks["built with"][1]
-            want = muldiv(LABELS["autorun caption"][2], dpi) - CAPTION_NUDGE[dpi] - muldiv(LABELS["built with"][2], dpi)
-            if rise != want:
-                problems.append(f"the autorun caption's ink is {rise} px from the next label's, not {want}")
-
-        check(not problems, "; ".join(problems))
-        check(version_ink(s, dialog, picture) == VERSION_TEXT, "the version label does not show the version")
+def dpi_change(dpi):
+    """Opened at 96 DPI, then told its monitor is at `dpi`, as Windows tells a window moved to a
+    monitor of another scale (Wine never does): it takes the suggested rectangle and is laid out
+    as one opened at that DPI, its check box still ticked and its button still focused."""
+    def case(s):
+        use_dpi(s, 96)
+        set_run_value(s, "path")
+        program, dialog = open_dialog(s)
+        window = window_rect(s, DIALOG)
+        # Suggested as Windows does: the frame around the scaled client area (Wine's frame
+        # stays as it is), placed on the new monitor; here centred above the taskbar.
+        width = muldiv(CLIENT[0], dpi) + (window[2] - window[0]) - (dialog.right - dialog.left)
+        height = muldiv(CLIENT[1], dpi) + (window[3] - window[1]) - (dialog.bottom - dialog.top)
+        left, top = (harness.DESKTOP_SIZE[0] - width) // 2, (TASKBAR_TOP - height) // 2
+        suggested = (left, top, left + width, top + height)
+        s.driver("send-rect", DIALOG, WM_DPICHANGED, (dpi << 16) | dpi, *suggested, ms(5))
+        now = window_rect(s, DIALOG)
+        check(now == suggested, f"the window is at {now}, not at the suggested {suggested}")
+        dialog = Dialog(s, dpi=dpi)
+        s.pointer(*dialog.screen(muldiv(600, dpi), muldiv(240, dpi)))
+        check_layout(s, dialog, f"dialog-96-to-{dpi}dpi")
+        check(check_state(s) == 1, "the check box lost its tick")
         s.driver("click", "&Close", ms(5), DIALOG)
         wait_closed(s)
         check(program.running(), "closing the dialog ended the program")
@@ -382,6 +430,7 @@ def no_version_resource(s):
 
 CASES = [
     ("layout at 96 DPI", layout_at(96)),
+    ("moved from a 96 to a 144 DPI monitor: laid out as at 144", dpi_change(144)),
     ("Esc after unchecking removes the Run value", autorun(True, close_by_escape, True)),
     ("the Close button after checking registers the executable", autorun(False, close_by_button, True)),
     ("the close box after unchecking keeps the Run value", autorun(True, close_by_close_box, False)),

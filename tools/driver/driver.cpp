@@ -13,6 +13,7 @@
 #include "tools/common/Protocol.h"
 #include "tools/common/WindowQueries.h"
 
+#include <climits>
 #include <cwchar>
 #include <iterator>
 #include <optional>
@@ -444,6 +445,72 @@ void CmdRelease(const TArgs& A)
     SetEvent(release.Get());
 }
 
+// A number in C notation (0x2E0, 144, -8) that fits an int.
+int ParseInt(const std::wstring& AText)
+{
+    wchar_t* end = nullptr;
+    long long value = wcstoll(AText.c_str(), &end, 0);
+    if (AText.empty() || *end != L'\0' || value < INT_MIN || value > INT_MAX)
+        Fail(L"not a number: " + AText, KExitUsage);
+    return static_cast<int>(value);
+}
+
+// Memory committed in another process (VirtualAllocEx), freed there when the
+// scope ends unless let go.
+class TRemoteMemory {
+public:
+    TRemoteMemory(HANDLE AProcess, SIZE_T ASize) noexcept
+        : FProcess(AProcess),
+          FAddress(VirtualAllocEx(AProcess, nullptr, ASize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
+    {
+    }
+    ~TRemoteMemory()
+    {
+        if (!FAddress) return;
+        DWORD error = GetLastError();
+        VirtualFreeEx(FProcess, FAddress, 0, MEM_RELEASE);
+        SetLastError(error);
+    }
+    TRemoteMemory(const TRemoteMemory&) = delete;
+    TRemoteMemory& operator=(const TRemoteMemory&) = delete;
+    void* Get() const noexcept { return FAddress; }
+    void LetGo() noexcept { FAddress = nullptr; }
+
+private:
+    HANDLE FProcess;
+    void* FAddress;
+};
+
+// Sends a message whose lParam points to a rectangle (WM_DPICHANGED's
+// suggested window rectangle). Messages of the system's range are passed to
+// another process with lParam as a bare number unless the system knows their
+// layout, which Wine does not for this one: the rectangle is written into the
+// window's own process and lParam points there.
+void CmdSendRect(const TArgs& A)
+{
+    A.Need(7, 8);
+    HWND wnd = WaitWindow(A[0], true, A.size() == 8 ? ParseMs(A[7]) : KDefaultWaitMs);
+    auto message = static_cast<UINT>(ParseInt(A[1]));
+    auto wParam = static_cast<WPARAM>(static_cast<unsigned>(ParseInt(A[2])));
+    RECT rect{ParseInt(A[3]), ParseInt(A[4]), ParseInt(A[5]), ParseInt(A[6])};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(wnd, &pid);
+    fw::TKernelHandle process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid));
+    if (!process) FailWithError(L"OpenProcess");
+    TRemoteMemory remote(process.Get(), sizeof(rect));
+    if (!remote.Get()) FailWithError(L"VirtualAllocEx");
+    if (!WriteProcessMemory(process.Get(), remote.Get(), &rect, sizeof(rect), nullptr))
+        FailWithError(L"WriteProcessMemory");
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(wnd, message, wParam, reinterpret_cast<LPARAM>(remote.Get()), SMTO_ABORTIFHUNG,
+                             KSendTimeoutMs, &result)) {
+        // The window may still read it once it gets to the message.
+        remote.LetGo();
+        FailWithError(L"SendMessageTimeoutW");
+    }
+    Print(std::to_wstring(static_cast<long long>(static_cast<LRESULT>(result))));
+}
+
 // The system's text for an error code, trimmed as programs commonly show it.
 void CmdSysMsg(const TArgs& A)
 {
@@ -467,6 +534,9 @@ constexpr TCommand KCommands[] = {
     {L"children", L"<class>",
      L"prints the controls of a visible window of the class: HWND, id, shown or hidden, class, text, control name (Button:push, Button:checkbox), check state (checked, unchecked or -)",
      CmdChildren},
+    {L"send-rect", L"<class> <message> <wparam> <left> <top> <right> <bottom> [timeout_ms]",
+     L"sends a message (numbers in C notation) to a visible window of the class, lParam pointing to the rectangle, which is written into the window's process first; prints the result",
+     CmdSendRect},
     {L"foreground", L"", L"prints the foreground window: HWND, pid, class, title", CmdForeground},
     {L"tray", L"<left|right|middle> [timeout_ms]",
      L"posts that button's release to the tray icon's window (waits 10 s by default)", CmdTray},
