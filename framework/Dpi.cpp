@@ -42,4 +42,13 @@ int SystemMetricForDpi(int AIndex, UINT ADpi) noexcept
     return forDpi ? forDpi(AIndex, ADpi) : ScaleForDpi(GetSystemMetrics(AIndex), ADpi);
 }
 
+SIZE WindowSizeForDpi(SIZE AClient, DWORD AStyle, DWORD AExStyle, UINT ADpi) noexcept
+{
+    using TAdjustWindowRectExForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto forDpi = GetProc<TAdjustWindowRectExForDpi>(L"user32.dll", "AdjustWindowRectExForDpi");
+    RECT r{0, 0, AClient.cx, AClient.cy};
+    if (!forDpi || !forDpi(&r, AStyle, FALSE, AExStyle, ADpi)) AdjustWindowRectEx(&r, AStyle, FALSE, AExStyle);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
 } // namespace fw

@@ -15,6 +15,9 @@ UINT SystemWindowDpi(HWND AWnd) noexcept;
 NONCLIENTMETRICSW NonClientMetricsForDpi(UINT ADpi) noexcept;
 // GetSystemMetricsForDpi; else the system's metric, scaled from KDesignDpi to ADpi.
 int SystemMetricForDpi(int AIndex, UINT ADpi) noexcept;
+// The outer size of a window without a menu whose client area is AClient, with
+// its frame at ADpi: AdjustWindowRectExForDpi; else the system DPI's frame.
+SIZE WindowSizeForDpi(SIZE AClient, DWORD AStyle, DWORD AExStyle, UINT ADpi) noexcept;
 // The DPI that sizes in the code are given at; a display at another DPI scales them.
 constexpr UINT KDesignDpi = USER_DEFAULT_SCREEN_DPI;
 

@@ -81,11 +81,15 @@ void TDialogForm::SetClientSize(int AWidth, int AHeight)
 {
     FClientWidth = AWidth;
     FClientHeight = AHeight;
-    RECT r{0, 0, AWidth, AHeight};
-    AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE)), FALSE,
-                       static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE)));
-    SetWindowPos(Handle(), nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SIZE window = WindowSizeAt(WindowDpi(Handle()), {AWidth, AHeight});
+    SetWindowPos(Handle(), nullptr, 0, 0, window.cx, window.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+SIZE TDialogForm::WindowSizeAt(UINT ADpi, SIZE AClient) const
+{
+    // The frame is drawn at the window's DPI, which need not be the system's.
+    return WindowSizeForDpi(AClient, static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_STYLE)),
+                            static_cast<DWORD>(GetWindowLongPtrW(Handle(), GWL_EXSTYLE)), ADpi);
 }
 
 void TDialogForm::KeepDesign()
@@ -137,6 +141,20 @@ void TDialogForm::DpiChanged(UINT ADpi, const RECT* ASuggested)
 
 bool TDialogForm::HostMessage(UINT AMsg, WPARAM AWParam, LPARAM ALParam, LRESULT& AResult)
 {
+    if (AMsg == WM_GETDPISCALEDSIZE) {
+        // Before it suggests a rectangle for the new DPI, the system asks for
+        // the size the window wants there: the design's client area at that
+        // DPI, with the frame at that DPI. Left to itself it stretches the
+        // whole window, frame included, and the client area comes out a pixel
+        // or two off the layout.
+        auto* size = reinterpret_cast<SIZE*>(ALParam);
+        UINT dpi = static_cast<UINT>(AWParam);
+        if (!FDesignKept || !size || dpi == 0) return false;
+        *size = WindowSizeAt(dpi,
+                             {fw::ScaleForDpi(FDesignClientWidth, dpi), fw::ScaleForDpi(FDesignClientHeight, dpi)});
+        AResult = TRUE;
+        return true;
+    }
     if (AMsg != WM_DPICHANGED) return TForm::HostMessage(AMsg, AWParam, ALParam, AResult);
     UINT dpi = LOWORD(AWParam);
     if (dpi == 0) return false; // no scale to bring anything to

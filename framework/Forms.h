@@ -94,6 +94,8 @@ protected:
 
 private:
     void KeepDesign();
+    // The window's outer size for a client area of AClient with its frame at ADpi.
+    SIZE WindowSizeAt(UINT ADpi, SIZE AClient) const;
     // The controls and the client size := their design scaled to ADpi.
     void ScaleTo(UINT ADpi);
     // WM_DPICHANGED: the system stretches nothing for a per-monitor aware

@@ -202,6 +202,11 @@ TEST_F(VersionTest, FollowsItsMonitorsDpiAsIfCreatedThereAndBackWithoutDrift)
     for (UINT dpi : {144u, 192u, 120u, 96u}) {
         SCOPED_TRACE(testing::Message() << dpi << " DPI");
         TCreated created = CreatedAt(dpi);
+        // Asked first, the window wants the size of one created there, so the
+        // system's suggestion lays it out exactly.
+        SIZE wanted{};
+        EXPECT_TRUE(SendMessageW(form.Handle(), WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&wanted)));
+        EXPECT_EQ(std::make_pair(wanted.cx, wanted.cy), std::make_pair(created.Window.cx, created.Window.cy));
         topLeft.x += 10; // each monitor elsewhere
         RECT suggested = SendDpiChanged(form, dpi, created, topLeft);
 
