@@ -10,6 +10,7 @@
 #include "framework/Application.h"
 #include "framework/Exceptions.h"
 #include "framework/FailureBoxes.h"
+#include "framework/Handles.h"
 #include "framework/Services.h"
 #include "framework/Styles.h"
 #include "net_vpn/RasApi.h"
@@ -109,19 +110,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
             // a reboot: at logon the autorun value alone decides. Should the
             // system refuse, the program runs all the same, only not restarted.
             static_cast<void>(RegisterApplicationRestart(L"", RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT));
-            try {
-                fw::Application->Initialize();
-                fw::TStyleManager::TrySetStyle(KThemeName, true);
-                fw::Application->MainFormOnTaskBar = false;
-                fw::Application->ShowMainForm = false;
-                fw::Application->CreateForm(uMain::frmMain);
-                runReached = true;
-                fw::Application->Run();
-            } catch (...) {
-                ReleaseInstanceMutex();
-                throw;
-            }
-            ReleaseInstanceMutex();
+            // Released however the run ends, before an error is reported.
+            fw::TScopeExit release([] { ReleaseInstanceMutex(); });
+            fw::Application->Initialize();
+            fw::TStyleManager::TrySetStyle(KThemeName, true);
+            fw::Application->MainFormOnTaskBar = false;
+            fw::Application->ShowMainForm = false;
+            fw::Application->CreateForm(uMain::frmMain);
+            runReached = true;
+            fw::Application->Run();
         }
     } catch (...) {
         fw::ShowLastChanceBox(std::current_exception());

@@ -181,19 +181,26 @@ private:
 
 // Runs AAction when the scope ends, however it ends: for a clean-up that is
 // no handle's, in place of a catch that cleans up and throws again. The
-// action must not throw.
+// action must not throw. Release() dismisses it, for a clean-up that only a
+// failure needs.
 template <typename F>
 class TScopeExit {
 public:
     explicit TScopeExit(F AAction) : FAction(std::move(AAction)) {}
-    ~TScopeExit() { FAction(); }
+    ~TScopeExit()
+    {
+        if (FActive) FAction();
+    }
     TScopeExit(const TScopeExit&) = delete;
     TScopeExit& operator=(const TScopeExit&) = delete;
     TScopeExit(TScopeExit&&) = delete;
     TScopeExit& operator=(TScopeExit&&) = delete;
 
+    void Release() noexcept { FActive = false; }
+
 private:
     F FAction;
+    bool FActive = true;
 };
 
 } // namespace fw

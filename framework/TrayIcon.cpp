@@ -5,6 +5,7 @@
 
 #include "framework/Application.h"
 #include "framework/Dpi.h"
+#include "framework/Handles.h"
 #include "framework/ImgList.h"
 #include "framework/Menus.h"
 #include "framework/Services.h"
@@ -77,12 +78,9 @@ void TTrayIcon::SetIconIndex(int AIndex)
     // The index changes only once its image is in hand: an icon that cannot
     // be loaded leaves the old state whole, for the next change to correct.
     int old = std::exchange(FIconIndex, AIndex);
-    try {
-        LoadIcon();
-    } catch (...) {
-        FIconIndex = old;
-        throw;
-    }
+    TScopeExit restore([this, old] { FIconIndex = old; });
+    LoadIcon();
+    restore.Release();
     if (FVisible) Update();
 }
 

@@ -1,6 +1,7 @@
 #include "ui/uMain.h"
 
 #include "framework/Application.h"
+#include "framework/Handles.h"
 #include "settings/uIniManager.h"
 #include "ui/uVersion.h"
 
@@ -183,21 +184,18 @@ void TfrmMain::VPNClickHandler(TObject* Sender)
     SetVPNItemsVisible(false);
     popupMain->Move(menuConnecting, 0);
     popupMain->Move(menuDisconnecting, 1);
-    try {
-        // The state is asked afresh: the check mark may be stale by now.
-        if (FInfo.IsConnected()) {
-            menuConnecting->SetVisible(false);
-            FInfo.Disconnect([this](const TVPNInfo& AInfo, bool ASuccess) { OnDisconnectResult(AInfo, ASuccess); });
-        } else {
-            menuDisconnecting->SetVisible(false);
-            FInfo.Connect([this](const TVPNInfo& AInfo, bool ASuccess) { OnConnectResult(AInfo, ASuccess); });
-        }
-    } catch (...) {
-        // No request runs, so no completion would ever bring the entries
-        // back: do it now, and let the error be reported.
-        SetVPNItemsVisible(true);
-        throw;
+    // Should no request start, no completion would ever bring the entries
+    // back: that is done here then, and the error is reported.
+    TScopeExit restore([this] { SetVPNItemsVisible(true); });
+    // The state is asked afresh: the check mark may be stale by now.
+    if (FInfo.IsConnected()) {
+        menuConnecting->SetVisible(false);
+        FInfo.Disconnect([this](const TVPNInfo& AInfo, bool ASuccess) { OnDisconnectResult(AInfo, ASuccess); });
+    } else {
+        menuDisconnecting->SetVisible(false);
+        FInfo.Connect([this](const TVPNInfo& AInfo, bool ASuccess) { OnConnectResult(AInfo, ASuccess); });
     }
+    restore.Release();
 }
 
 void TfrmMain::OnConnectResult(const TVPNInfo& AInfo, bool ASuccess)
@@ -218,20 +216,15 @@ void TfrmMain::OnDisconnectResult(const TVPNInfo& AInfo, bool ASuccess)
 
 void TfrmMain::ShowResult(const std::wstring& AName, bool AConnected, const std::wstring& AMessage, TBalloonFlags AKind)
 {
-    try {
-        UpdateTrayStatus(AConnected, AName);
-        if (menuEnableNotification->Checked()) {
-            trayMain->BalloonFlags = AKind;
-            // Plain concatenation: the entry name is never read as a format.
-            trayMain->BalloonHint = AName + L": " + AMessage;
-            trayMain->ShowBalloonHint();
-        }
-    } catch (...) {
-        // The request is over whatever failed here: the entries come back.
-        SetVPNItemsVisible(true);
-        throw;
+    // The request is over whatever fails here: the entries come back.
+    TScopeExit restore([this] { SetVPNItemsVisible(true); });
+    UpdateTrayStatus(AConnected, AName);
+    if (menuEnableNotification->Checked()) {
+        trayMain->BalloonFlags = AKind;
+        // Plain concatenation: the entry name is never read as a format.
+        trayMain->BalloonHint = AName + L": " + AMessage;
+        trayMain->ShowBalloonHint();
     }
-    SetVPNItemsVisible(true);
 }
 
 void TfrmMain::SetVPNItemsVisible(bool AVisible)
