@@ -7,7 +7,8 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import DEFAULT_SCENARIO, POLL_INTERVAL_S, TestFailure, check, held_dial
+from harness import (DEFAULT_SCENARIO, POLL_INTERVAL_S, TestFailure, check, click_entry, held_dial, log_index,
+                     menu_texts)
 
 INFO, WARNING = "1", "2"
 TITLE = "VPN Information"
@@ -24,29 +25,10 @@ RELEASE_S = 10
 EXIT_S = 5
 
 
-def log_index(lines, fields, after=0):
-    """Index of the first line from `after` on that starts with these fields, or -1."""
-    for i, line in enumerate(lines[after:], after):
-        if line.split("\t")[:len(fields)] == fields:
-            return i
-    return -1
-
-
-def menu_texts(items):
-    return [item.text for item in items if not item.separator]
-
-
 def item(items, text):
     found = [i for i in items if i.text == text]
     check(len(found) == 1, f"menu item {text!r}: {len(found)} found in {menu_texts(items)}")
     return found[0]
-
-
-def click_entry(s, position):
-    """Opens the menu and chooses the VPN entry at this position (0 = the first)."""
-    s.click_tray("left")
-    s.type_into_menu(*["Down"] * (position + 1), "Return")
-    s.wait_no_menu(5)
 
 
 def connect_first_entry(s):

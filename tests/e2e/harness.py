@@ -82,6 +82,26 @@ def lingering(ms):
     return f"linger\t{ms}\n"
 
 
+def log_index(lines, fields, after=0):
+    """Index of the first service log line from `after` on that starts with these fields, or -1."""
+    for i, line in enumerate(lines[after:], after):
+        if line.split("\t")[:len(fields)] == fields:
+            return i
+    return -1
+
+
+def menu_texts(items):
+    """The texts of a menu's items (Session.menu_items), separators left out."""
+    return [item.text for item in items if not item.separator]
+
+
+def click_entry(s, position):
+    """Opens the tray menu and chooses the VPN entry at this position (0 = the first)."""
+    s.click_tray("left")
+    s.type_into_menu(*["Down"] * (position + 1), "Return")
+    s.wait_no_menu(5)
+
+
 def _wait_scale():
     text = os.environ.get("TARNWICK_WAIT_SCALE", "1")
     try:

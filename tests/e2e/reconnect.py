@@ -8,7 +8,7 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import DEFAULT_SCENARIO, TestFailure, check, lingering
+from harness import DEFAULT_SCENARIO, TestFailure, check, click_entry, lingering, log_index, menu_texts
 
 OFFICE_UP = "conn\t1\tconnected\tOffice\n"
 # How long a hung-up line takes to close: longer than the test takes to choose the entry
@@ -26,18 +26,6 @@ BALLOON_S = 10
 EXIT_S = 5
 
 
-def log_index(lines, fields, after=0):
-    """Index of the first line from `after` on that starts with these fields, or -1."""
-    for i, line in enumerate(lines[after:], after):
-        if line.split("\t")[:len(fields)] == fields:
-            return i
-    return -1
-
-
-def menu_texts(items):
-    return [item.text for item in items if not item.separator]
-
-
 def start(s, scenario):
     """Starts the program with Office connected on this phonebook, notifications on."""
     s.settings_file().unlink(missing_ok=True)
@@ -45,13 +33,6 @@ def start(s, scenario):
     program = s.start_ready("connected")
     s.watch_balloons()
     return program
-
-
-def click_entry(s, position):
-    """Opens the menu and chooses the VPN entry at this position (0 = the first)."""
-    s.click_tray("left")
-    s.type_into_menu(*["Down"] * (position + 1), "Return")
-    s.wait_no_menu(5)
 
 
 def choose_once_offered(s, name, position):
