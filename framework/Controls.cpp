@@ -55,7 +55,7 @@ void TControl::Invalidate() const
 
 void TControl::KeepDesign() noexcept
 {
-    FDesign = {Left, Top, Width, Height, Font.Height};
+    FDesign = {.Left = Left, .Top = Top, .Width = Width, .Height = Height, .FontHeight = Font.Height};
 }
 
 void TControl::ScaleFromDesign(int AMultiplier, int ADivisor)
