@@ -102,6 +102,19 @@ def click_entry(s, position):
     s.wait_no_menu(5)
 
 
+def exit_at_once(s, program, waiting_for, timeout):
+    """Chooses E&xit in the open menu: the program ends within `timeout`, with exit code 0,
+    whatever it was still `waiting_for`."""
+    s.type_into_menu("x")
+    pressed = time.monotonic()
+    try:
+        code = program.wait_exit(timeout)
+    except TestFailure as failure:
+        raise TestFailure(f"the exit waited for {waiting_for}: {failure}") from None
+    print(f"     exit {time.monotonic() - pressed:.2f} s after E&xit")
+    check(code == 0, f"exit code {code}, not 0")
+
+
 def _wait_scale():
     text = os.environ.get("TARNWICK_WAIT_SCALE", "1")
     try:

@@ -8,7 +8,8 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import harness
-from harness import DEFAULT_SCENARIO, TestFailure, check, click_entry, lingering, log_index, menu_texts
+from harness import (DEFAULT_SCENARIO, TestFailure, check, click_entry, exit_at_once, lingering, log_index,
+                     menu_texts)
 
 OFFICE_UP = "conn\t1\tconnected\tOffice\n"
 # How long a hung-up line takes to close: longer than the test takes to choose the entry
@@ -93,14 +94,7 @@ def exit_while_waiting_for_the_line(s):
     s.click_tray("left")
     texts = menu_texts(s.menu_items())
     check(texts[:1] == ["Disconnecting..."], f"no request waits for the line: the menu starts {texts[:2]}")
-    s.type_into_menu("x")
-    pressed = time.monotonic()
-    try:
-        code = program.wait_exit(EXIT_S)
-    except TestFailure as failure:
-        raise TestFailure(f"the exit waited for the line: {failure}") from None
-    print(f"     exit {time.monotonic() - pressed:.2f} s after E&xit")
-    check(code == 0, f"exit code {code}, not 0")
+    exit_at_once(s, program, "the line", EXIT_S)
 
 
 CASES = [
